@@ -1,0 +1,12 @@
+# Native tree: the core's unit tests under ASan and UBSan, and the
+# end-to-end tests that drive vfspd.exe under Wine.
+set(VFSPD_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+
+add_library(vfspd_core STATIC ${VFSPD_CORE_SOURCES})
+target_compile_options(vfspd_core PRIVATE ${VFSPD_WARNINGS} ${VFSPD_SANITIZE})
+target_link_options(vfspd_core PUBLIC ${VFSPD_SANITIZE})
+target_include_directories(vfspd_core PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
+
+add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
+include(${CMAKE_CURRENT_LIST_DIR}/../tests/native/tests.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../tests/e2e/tests.cmake)

@@ -1,0 +1,173 @@
+// The endpoint, the dispatcher and the reply path.
+#include "FSPDaemon.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/LogText.h"
+#include "core/Policy.h"
+
+namespace {
+struct Handler {
+    uint8_t code;
+    void (FSPDaemon::*serve)();
+};
+
+// Command code to handler. Whether a command may run at all is decided
+// before, by the access table in core/Policy.cpp.
+const Handler kHandlers[] = {
+    {fsp::CC_VERSION, &FSPDaemon::Version},
+    {fsp::CC_GET_DIR, &FSPDaemon::GetDirectory},
+    {fsp::CC_GET_FILE, &FSPDaemon::GetFile},
+    {fsp::CC_UP_LOAD, &FSPDaemon::Upload},
+    {fsp::CC_INSTALL, &FSPDaemon::Install},
+    {fsp::CC_DEL_FILE, &FSPDaemon::DeleteFileA},
+    {fsp::CC_DEL_DIR, &FSPDaemon::DeleteDirectory},
+    {fsp::CC_GET_PRO, &FSPDaemon::GetProtection},
+    {fsp::CC_SET_PRO, &FSPDaemon::SetProtection},
+    {fsp::CC_MAKE_DIR, &FSPDaemon::MakeDirectory},
+    {fsp::CC_BYE, &FSPDaemon::Bye},
+    {fsp::CC_GRAB_FILE, &FSPDaemon::GrabFile},
+    {fsp::CC_GRAB_DONE, &FSPDaemon::GrabDone},
+};
+
+void SocketError(HWND owner, const char* format) {
+    char text[160];
+    std::snprintf(text, sizeof(text), format, WSAGetLastError());
+    MessageBoxA(owner, text, "VrelFSPd", MB_OK);
+    PostQuitMessage(0);
+}
+} // namespace
+
+FSPDaemon::FSPDaemon() { acceptRequests = 1; }
+
+FSPDaemon::~FSPDaemon() {
+    if (serverSocket != INVALID_SOCKET) closesocket(serverSocket);
+    if (wsaStarted) WSACleanup();
+    // eventLog and then uploadCache are destroyed after this body, in
+    // reverse order of declaration.
+}
+
+void FSPDaemon::SetupSockets(HWND window) {
+    requestCount = 0;
+    hWnd = window;
+    serverSocket = INVALID_SOCKET;
+
+    LoadSettings();
+    // The root must end in a backslash for request paths to land inside
+    // it. A 259-character root has no room for one and is left as it is;
+    // the path builder then puts the separator in, and every path below
+    // such a root is too long anyway.
+    size_t n = std::strlen(rootPath);
+    if ((n == 0 || rootPath[n - 1] != '\\') && n + 1 < sizeof(rootPath)) {
+        rootPath[n] = '\\';
+        rootPath[n + 1] = '\0';
+    }
+    SetStatus(GetMenu(hWnd));
+    if (logging && !eventLog.StartLogFile(logPath))
+        MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
+
+    WSADATA wsaData;
+    if (WSAStartup(MAKEWORD(1, 1), &wsaData) != 0) {
+        MessageBoxA(hWnd, "No TCP found!", "VrelFSPd", MB_OK);
+        PostQuitMessage(0);
+        return;
+    }
+    wsaStarted = true;
+    serverSocket = socket(AF_INET, SOCK_DGRAM, 0);
+    if (serverSocket == INVALID_SOCKET) {
+        SocketError(hWnd, "Windows Socket error %d:  Could not create server socket.");
+        return;
+    }
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
+    if (bind(serverSocket, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
+        SocketError(hWnd, "Windows Socket error %d:  Couldn't bind the server socket.");
+        return;
+    }
+    if (WSAAsyncSelect(serverSocket, hWnd, WM_FSP_SOCKET, FD_READ) == SOCKET_ERROR) {
+        SocketError(hWnd,
+                    "Windows Socket error %d:  WSAAsyncSelect code did not work for the server.");
+        return;
+    }
+}
+
+void FSPDaemon::IncomingMsg() {
+    int addrLength = sizeof(clientAddr);
+    int n = recvfrom(serverSocket, reinterpret_cast<char*>(inPacket), sizeof(inPacket), 0,
+                     reinterpret_cast<sockaddr*>(&clientAddr), &addrLength);
+    if (!acceptRequests) return;
+    if (n == SOCKET_ERROR) {
+        int code = WSAGetLastError();
+        // Nothing waiting: a notification that another read already took.
+        if (code == WSAEWOULDBLOCK) return;
+        std::snprintf(errorText, sizeof(errorText), "Receive Error #%d", code);
+        eventLog.Log(reinterpret_cast<sockaddr*>(&clientAddr), errorText, 0);
+        return;
+    }
+    ++requestCount;
+    // Short, inconsistent and wrongly summed datagrams are dropped unanswered.
+    if (fsp::DecodeRequest(inPacket, n, this)) {
+        const fsp::CommandPolicy* policy = fsp::FindPolicy(command);
+        if (!policy) {
+            ErrorMsg("Unsupported Command!");
+        } else if (!fsp::Allowed(policy->access, uploadOnly, readWrite)) {
+            ErrorMsg(policy->refusal);
+        } else {
+            for (const Handler& h : kHandlers)
+                if (h.code == command) {
+                    (this->*h.serve)();
+                    break;
+                }
+        }
+    }
+    InvalidateRect(hWnd, nullptr, FALSE);
+}
+
+int FSPDaemon::CalcChecksum(const unsigned char* packet, int n, int outgoing) {
+    return fsp::CalcChecksum(packet, n, outgoing);
+}
+
+int FSPDaemon::Reply(unsigned long position, const unsigned char* data, const unsigned char* extra,
+                     int dataLength, int extraLength, int errorFlag) {
+    uint8_t code = errorFlag ? uint8_t(fsp::CC_ERR) : command;
+    int t = fsp::BuildReply(outPacket, code, key + 1, sequence, uint32_t(position), data,
+                            dataLength, extra, extraLength);
+    if (t == 0) {
+        ErrorMsg("Internal Error: Bad reply call");
+        return 0;
+    }
+    ++key;
+    sendto(serverSocket, reinterpret_cast<const char*>(outPacket), t, 0,
+           reinterpret_cast<const sockaddr*>(&clientAddr), sizeof(clientAddr));
+    return 1;
+}
+
+int FSPDaemon::ErrorMsg(const char* message) {
+    LogClient(message);
+    return Reply(0, reinterpret_cast<const unsigned char*>(message), nullptr,
+                 int(std::strlen(message) + 1), 0, 1);
+}
+
+int FSPDaemon::ErrorMsgf(const char* format, const char* clientText) {
+    // An error reply holds at most 1023 characters and its NUL.
+    char message[fsp::kMaxPayload];
+    std::snprintf(message, sizeof(message), format, clientText);
+    return ErrorMsg(message);
+}
+
+void FSPDaemon::LogClient(const char* text) {
+    if (!eventLog.IsOpen()) return;
+    char safe[fsp::kAddressLineSize];
+    fsp::EscapeControl(text, safe, sizeof(safe));
+    eventLog.Log(reinterpret_cast<sockaddr*>(&clientAddr), safe, 0);
+}
+
+void FSPDaemon::LogClientf(const char* format, const char* clientText) {
+    if (!eventLog.IsOpen()) return;
+    char text[fsp::kAddressLineSize];
+    std::snprintf(text, sizeof(text), format, clientText);
+    LogClient(text);
+}

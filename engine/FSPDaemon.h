@@ -1,0 +1,95 @@
+// The FSP server: the UDP endpoint, the request being served, the settings,
+// the activity log and the uploads in progress. One object per process,
+// owned by the main window; everything runs on the GUI thread.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include "core/Packet.h"
+#include "core/Paths.h"
+#include "../settings/EventLog.h"
+#include "UploadCache.h"
+
+// Posted by Windows Sockets when a datagram can be read.
+constexpr UINT WM_FSP_SOCKET = WM_USER + 1;
+// Posted when an asynchronous host-name lookup has finished.
+constexpr UINT WM_FSP_DNS = WM_USER + 2;
+
+class FSPDaemon : public fsp::RequestRecord {
+public:
+    FSPDaemon();
+    ~FSPDaemon();
+    FSPDaemon(const FSPDaemon&) = delete;
+    FSPDaemon& operator=(const FSPDaemon&) = delete;
+
+    void SetupSockets(HWND window);
+    void IncomingMsg();
+
+    // Packet path.
+    static int CalcChecksum(const unsigned char* packet, int n, int outgoing);
+    int Reply(unsigned long position, const unsigned char* data, const unsigned char* extra,
+              int dataLength, int extraLength, int errorFlag);
+    int ErrorMsg(const char* message);
+
+    // Settings (settings/Settings.cpp).
+    void DefaultSettings();
+    void LoadSettings();
+    void SaveSettings();
+    void GetStatus(HMENU menu);
+    void SetStatus(HMENU menu);
+
+    // Command handlers, one file each under engine/handlers/.
+    void Version();
+    void GetDirectory();
+    void GetFile();
+    void Upload();
+    void Install();
+    void DeleteFileA();
+    void DeleteDirectory();
+    void MakeDirectory();
+    void GetProtection();
+    void SetProtection();
+    void Bye();
+    void GrabFile();
+    void GrabDone();
+
+    // Dialogs (ui/Dialogs.cpp).
+    INT_PTR Configure();
+    INT_PTR TestFunction();
+    HANDLE DNSLookup();
+    void DNSLookup(WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK DNSDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK ConfigDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam);
+
+    // Writes one log line for the current client. Control characters of
+    // the text (which may quote a client's path) are escaped first.
+    void LogClient(const char* text);
+    // LogClient of a format whose one %s is client text.
+    void LogClientf(const char* format, const char* clientText);
+    // ErrorMsg of a format whose one %s is client text.
+    int ErrorMsgf(const char* format, const char* clientText);
+
+    SOCKET serverSocket = INVALID_SOCKET;
+    int port = 0;
+    char rootPath[MAX_PATH] = {};
+    char logPath[MAX_PATH] = {};
+    int uploadOnly = 0;
+    int readWrite = 0;
+    int logging = 0;
+    int revName = 0;
+    int privMode = 0;
+    int thruOut = 0;
+    UploadCache uploadCache;
+    int acceptRequests = 1;
+    HWND hWnd = nullptr;
+    char errorText[1024] = {};
+    EventLog eventLog;
+    unsigned long requestCount = 0;
+    unsigned char inPacket[fsp::kMaxPacket] = {};
+    unsigned char outPacket[fsp::kMaxPacket] = {};
+    sockaddr_in clientAddr = {};
+
+private:
+    bool wsaStarted = false;
+};

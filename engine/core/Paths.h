@@ -1,0 +1,21 @@
+// Turning a client's FSP path into a local path under the served root.
+// Platform-free.
+#pragma once
+
+#include <cstddef>
+
+namespace fsp {
+
+constexpr int kMaxPath = 260; // the platform's path limit, NUL included
+
+// Normalises in place: '/' becomes '\', one trailing and then one leading
+// backslash are removed. Returns the path, or null (unchanged) when empty.
+char* CleanPath(char* path);
+
+// Builds root + request path, normalised by CleanPath, into out
+// (kMaxPath bytes). A root without its final backslash gets one between
+// the two, so a request can never reach a sibling of the root. Returns 0,
+// leaving out empty, when the result would not fit or holds "..".
+int BuildLocalPath(char* out, const char* root, const char* requestPath);
+
+} // namespace fsp

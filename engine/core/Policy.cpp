@@ -1,0 +1,62 @@
+#include "Policy.h"
+
+#include "Packet.h"
+
+namespace fsp {
+
+const char kVersionText[] = "VrelFSPd for Win95 v1.0b3 Dec 18 1995";
+static_assert(sizeof(kVersionText) == kVersionTextSize, "version text is 38 bytes with NUL");
+
+// Three levels: read-only (neither flag), uploads (uploadOnly), and full
+// read/write (readWrite, which includes everything uploadOnly allows).
+static const CommandPolicy kPolicy[] = {
+    {CC_VERSION, Access::Always, nullptr},
+    {CC_GET_DIR, Access::Always, nullptr},
+    {CC_GET_FILE, Access::Always, nullptr},
+    {CC_UP_LOAD, Access::Upload, "Upload Access Denied"},
+    {CC_INSTALL, Access::Upload, "Install Access Denied"},
+    {CC_DEL_FILE, Access::ReadWrite, "DEL_FILE: Access Denied"},
+    {CC_DEL_DIR, Access::ReadWrite, "RMDIR:  Access Denied"},
+    {CC_GET_PRO, Access::Always, nullptr},
+    {CC_SET_PRO, Access::Never, "SET_PRO:  Access Denied"},
+    {CC_MAKE_DIR, Access::Upload, "MKDIR:  Access Denied"},
+    {CC_BYE, Access::Always, nullptr},
+    {CC_GRAB_FILE, Access::Never, "GRAB_FILE:  Not Implemented on this Server"},
+    {CC_GRAB_DONE, Access::Never, "GRAB_DONE:  Not Implemented on this Server"},
+};
+
+const CommandPolicy* FindPolicy(uint8_t code) {
+    for (const CommandPolicy& p : kPolicy)
+        if (p.code == code) return &p;
+    return nullptr;
+}
+
+int Allowed(Access access, int uploadOnly, int readWrite) {
+    switch (access) {
+    case Access::Always: return 1;
+    case Access::Upload: return (uploadOnly || readWrite) ? 1 : 0;
+    case Access::ReadWrite: return readWrite ? 1 : 0;
+    case Access::Never: return 0;
+    }
+    return 0;
+}
+
+uint8_t ServerFlagByte(int logging, int uploadOnly, int readWrite, int revName, int privMode,
+                       int thruOut) {
+    uint8_t b = 0;
+    if (logging) b |= 0x01;
+    if (!uploadOnly && !readWrite) b |= 0x02;
+    if (revName) b |= 0x04;
+    if (privMode) b |= 0x08;
+    if (thruOut) b |= 0x10;
+    return b;
+}
+
+uint8_t ProtectionByte(int uploadOnly, int readWrite) {
+    uint8_t b = 0x20;
+    if (uploadOnly) b |= 0x04;
+    if (readWrite) b |= 0x0E;
+    return b;
+}
+
+} // namespace fsp

@@ -1,0 +1,128 @@
+#include "RegistryKey.h"
+
+#include <cstring>
+
+namespace {
+constexpr DWORD kBufferSize = 1024;
+
+// Value names of up to 1023 characters; longer ones are cut.
+void CopyName(char* buffer, const std::string& name) {
+    size_t n = name.size() < kBufferSize - 1 ? name.size() : kBufferSize - 1;
+    std::memcpy(buffer, name.data(), n);
+    buffer[n] = '\0';
+}
+
+std::string TextOf(const char* data, DWORD size) {
+    // Up to the first NUL, never past the bytes the registry returned.
+    const void* nul = std::memchr(data, 0, size);
+    return std::string(data, nul ? static_cast<const char*>(nul) - data : size);
+}
+} // namespace
+
+RegistryKey::RegistryKey(const std::string name) : keyName(name) {
+    DWORD disposition = 0;
+    // Query access too: the reads go through this same handle, and Windows
+    // NT and Wine refuse to query a key opened for writing only.
+    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &hKey,
+                              &disposition);
+    isOpen = rc == ERROR_SUCCESS ? 1 : 0;
+    created = isOpen && disposition == REG_CREATED_NEW_KEY ? 1 : 0;
+}
+
+RegistryKey::~RegistryKey() {
+    if (isOpen) RegCloseKey(hKey);
+}
+
+int RegistryKey::GetDWORD(const std::string name, unsigned long* value) {
+    if (!value || !isOpen) return 0;
+    char nameBuffer[kBufferSize];
+    CopyName(nameBuffer, name);
+    DWORD type = 0, size = 4, data = 0;
+    if (RegQueryValueExA(hKey, nameBuffer, nullptr, &type, reinterpret_cast<BYTE*>(&data),
+                         &size) != ERROR_SUCCESS)
+        return 0;
+    // Shorter data fills only the low bytes, as stored.
+    unsigned long v = *value;
+    std::memcpy(&v, &data, size);
+    if (size == 4) v = data;
+    *value = v;
+    return 1;
+}
+
+int RegistryKey::GetDWORD(const std::string name, int* value) {
+    if (!value) return 0;
+    unsigned long v = static_cast<unsigned long>(*value);
+    if (!GetDWORD(name, &v)) return 0;
+    *value = static_cast<int>(v);
+    return 1;
+}
+
+int RegistryKey::GetString(const std::string name, std::string* value) {
+    if (!value || !isOpen) return 0;
+    char nameBuffer[kBufferSize];
+    char data[kBufferSize];
+    CopyName(nameBuffer, name);
+    DWORD type = 0, size = kBufferSize;
+    if (RegQueryValueExA(hKey, nameBuffer, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                         &size) != ERROR_SUCCESS)
+        return 0;
+    *value = TextOf(data, size);
+    return 1;
+}
+
+int RegistryKey::SaveDWORD(const std::string name, const unsigned long value) {
+    if (!isOpen) return 0;
+    DWORD v = static_cast<DWORD>(value);
+    return RegSetValueExA(hKey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v),
+                          4) == ERROR_SUCCESS
+               ? 1
+               : 0;
+}
+
+int RegistryKey::SaveString(const std::string name, const std::string value) {
+    if (!isOpen) return 0;
+    return RegSetValueExA(hKey, name.c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS
+               ? 1
+               : 0;
+}
+
+unsigned long RegistryKey::NumValues() {
+    if (!isOpen) return 0;
+    char className[kBufferSize];
+    DWORD classLength = kBufferSize, values = 0;
+    if (RegQueryInfoKeyA(hKey, className, &classLength, nullptr, nullptr, nullptr, nullptr,
+                         &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return 0;
+    return values;
+}
+
+int RegistryKey::GetEnumString(unsigned long index, std::string* name, std::string* data) {
+    if (!isOpen || !name || !data) return 0;
+    char nameBuffer[kBufferSize];
+    char dataBuffer[kBufferSize];
+    DWORD nameLength = kBufferSize, dataLength = kBufferSize, type = 0;
+    if (RegEnumValueA(hKey, index, nameBuffer, &nameLength, nullptr, &type,
+                      reinterpret_cast<BYTE*>(dataBuffer), &dataLength) != ERROR_SUCCESS)
+        return 0;
+    *name = std::string(nameBuffer, nameLength);
+    *data = TextOf(dataBuffer, dataLength);
+    return 1;
+}
+
+int RegistryKey::GetEnumDWORD(unsigned long index, std::string* name, unsigned long* value) {
+    if (!isOpen || !name || !value) return 0;
+    char nameBuffer[kBufferSize];
+    DWORD nameLength = kBufferSize, dataLength = 4, type = 0, data = 0;
+    if (RegEnumValueA(hKey, index, nameBuffer, &nameLength, nullptr, &type,
+                      reinterpret_cast<BYTE*>(&data), &dataLength) != ERROR_SUCCESS)
+        return 0;
+    *name = std::string(nameBuffer, nameLength);
+    unsigned long v = *value;
+    std::memcpy(&v, &data, dataLength);
+    if (dataLength == 4) v = data;
+    *value = v;
+    return 1;
+}

@@ -1,0 +1,93 @@
+// The server's settings: defaults, the registry, and their mirror in the
+// Security menu's check marks.
+#include <cstring>
+#include <string>
+
+#include "../engine/FSPDaemon.h"
+#include "../ui/resource.h"
+#include "RegistryKey.h"
+
+namespace {
+const char kServerKey[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Server";
+const char kLocationKey[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Location";
+
+void CopyCut(char* field, const std::string& text) {
+    size_t n = text.size() < MAX_PATH - 1 ? text.size() : MAX_PATH - 1;
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
+
+// The seven menu flags, in the order the menu is read and written.
+struct FlagItem {
+    UINT id;
+    int FSPDaemon::*member;
+};
+const FlagItem kFlagItems[] = {
+    {IDM_ACCEPT, &FSPDaemon::acceptRequests}, {IDM_READWRITE, &FSPDaemon::readWrite},
+    {IDM_UPLOADONLY, &FSPDaemon::uploadOnly}, {IDM_LOGGING, &FSPDaemon::logging},
+    {IDM_REVNAME, &FSPDaemon::revName},       {IDM_PRIVMODE, &FSPDaemon::privMode},
+    {IDM_THRUOUT, &FSPDaemon::thruOut},
+};
+} // namespace
+
+void FSPDaemon::DefaultSettings() {
+    uploadOnly = 1;
+    logging = 1;
+    readWrite = revName = privMode = thruOut = 0;
+    port = 21;
+    std::strcpy(rootPath, "C:\\");
+    std::strcpy(logPath, "VFSPD.LOG");
+}
+
+void FSPDaemon::LoadSettings() {
+    RegistryKey server(kServerKey);
+    RegistryKey location(kLocationKey);
+    // Start from the defaults, so a value missing from the registry reads
+    // as its default rather than as whatever the member held.
+    DefaultSettings();
+    if (server.created) {
+        SaveSettings();
+        return;
+    }
+    server.GetDWORD("FSPPort", &port);
+    server.GetDWORD("Logging", &logging);
+    server.GetDWORD("UploadOnly", &uploadOnly);
+    server.GetDWORD("ReadWrite", &readWrite);
+    server.GetDWORD("RevName", &revName);
+    server.GetDWORD("PrivMode", &privMode);
+    server.GetDWORD("ThruOut", &thruOut);
+    std::string text;
+    if (location.GetString("RootPath", &text)) CopyCut(rootPath, text);
+    if (location.GetString("LogPath", &text)) CopyCut(logPath, text);
+}
+
+void FSPDaemon::SaveSettings() {
+    RegistryKey server(kServerKey);
+    RegistryKey location(kLocationKey);
+    server.SaveDWORD("FSPPort", static_cast<unsigned long>(port));
+    server.SaveDWORD("Logging", static_cast<unsigned long>(logging));
+    server.SaveDWORD("UploadOnly", static_cast<unsigned long>(uploadOnly));
+    server.SaveDWORD("ReadWrite", static_cast<unsigned long>(readWrite));
+    server.SaveDWORD("RevName", static_cast<unsigned long>(revName));
+    server.SaveDWORD("PrivMode", static_cast<unsigned long>(privMode));
+    server.SaveDWORD("ThruOut", static_cast<unsigned long>(thruOut));
+    location.SaveString("RootPath", rootPath);
+    location.SaveString("LogPath", logPath);
+    if (logging) {
+        if (!eventLog.StartLogFile(logPath))
+            MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
+    } else {
+        eventLog.StopLogFile();
+    }
+}
+
+void FSPDaemon::GetStatus(HMENU menu) {
+    for (const FlagItem& item : kFlagItems)
+        this->*item.member = static_cast<int>(GetMenuState(menu, item.id, MF_BYCOMMAND) & MF_CHECKED);
+}
+
+void FSPDaemon::SetStatus(HMENU menu) {
+    for (const FlagItem& item : kFlagItems)
+        CheckMenuItem(menu, item.id, MF_BYCOMMAND | (this->*item.member ? MF_CHECKED : MF_UNCHECKED));
+    EnableMenuItem(menu, IDM_UPLOADONLY, MF_BYCOMMAND | (readWrite ? MF_GRAYED : MF_ENABLED));
+}

@@ -1,0 +1,163 @@
+#include "MainWindow.h"
+
+#include <cstdio>
+
+#include "Ctl3d.h"
+#include "Main.h"
+#include "resource.h"
+
+const char MainWindow::szClassName[] = "VrelFSPd";
+
+LRESULT CALLBACK Window::StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    // A pointer does not fit in 4 bytes on 64-bit Windows: the class keeps
+    // a LONG_PTR for it.
+    Window* self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, 0));
+    if (self) return self->WndProc(msg, wParam, lParam);
+    if (msg == WM_CREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        self = static_cast<Window*>(create->lpCreateParams);
+        SetWindowLongPtrA(hwnd, 0, reinterpret_cast<LONG_PTR>(self));
+        self->hWnd = hwnd;
+        return self->WndProc(msg, wParam, lParam);
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+int MainWindow::RegisterWindowClass(HINSTANCE instance) {
+    WNDCLASSA wc = {};
+    wc.style = CS_VREDRAW | CS_HREDRAW | CS_BYTEALIGNWINDOW;
+    wc.lpfnWndProc = Window::StaticWndProc;
+    wc.cbClsExtra = 0;
+    wc.cbWndExtra = sizeof(LONG_PTR);
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, "FSPD_ICON");
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_MENU + 1);
+    wc.lpszMenuName = "FSPD_MENU";
+    wc.lpszClassName = szClassName;
+    return RegisterClassA(&wc) ? 1 : 0;
+}
+
+MainWindow::MainWindow() {
+    HWND created = CreateWindowExA(0, szClassName, "VrelFSPd idle", WS_SYSMENU | WS_MINIMIZEBOX,
+                                   50, 150, 362, 210, nullptr, nullptr, Main::hInstance, this);
+    if (!created) ExitProcess(0);
+    hWnd = created;
+    Main::hMainWindow = hWnd;
+    daemon.SetupSockets(Main::hMainWindow);
+    ShowWindow(hWnd, Main::nCmdShow);
+    UpdateWindow(hWnd);
+}
+
+LRESULT MainWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_CREATE:
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_PAINT:
+        Paint();
+        return 0;
+    case WM_SYSCOLORCHANGE:
+        Ctl3dColorChange();
+        return 1;
+    case WM_GETMINMAXINFO:
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMaxSize.x = 368;
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMaxSize.y = 210;
+        return 0;
+    case WM_COMMAND:
+        WMCommand(static_cast<unsigned>(wParam), lParam);
+        return 0;
+    case WM_FSP_SOCKET:
+        SetWindowTextA(hWnd, "VrelFSPd active");
+        daemon.IncomingMsg();
+        SetWindowTextA(hWnd, "VrelFSPd idle");
+        return 0;
+    case WM_FSP_DNS:
+        daemon.DNSLookup(wParam, lParam);
+        return 0;
+    default:
+        return DefWindowProcA(hWnd, msg, wParam, lParam);
+    }
+}
+
+void MainWindow::WMCommand(unsigned id, LPARAM) {
+    HMENU menu = GetMenu(hWnd);
+    switch (id) {
+    case IDM_VIEWLOG: {
+        daemon.eventLog.FlushLogFile();
+        // The configured log, quoted since its path may hold blanks.
+        char commandLine[MAX_PATH + 16];
+        std::snprintf(commandLine, sizeof(commandLine), "notepad \"%s\"", daemon.logPath);
+        STARTUPINFOA startupInfo = {};
+        startupInfo.cb = sizeof(startupInfo);
+        PROCESS_INFORMATION processInfo = {};
+        if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startupInfo, &processInfo)) {
+            CloseHandle(processInfo.hThread);
+            CloseHandle(processInfo.hProcess);
+        } else {
+            char text[80];
+            std::snprintf(text, sizeof(text), "CreateProcess failed; error code = %lu",
+                          GetLastError());
+            MessageBoxA(hWnd, text, "Error", MB_OK | MB_ICONERROR);
+        }
+        break;
+    }
+    case IDM_EXIT:
+        PostQuitMessage(0);
+        break;
+    case IDM_LOGGING:
+    case IDM_UPLOADONLY:
+    case IDM_READWRITE:
+    case IDM_REVNAME:
+    case IDM_PRIVMODE:
+    case IDM_THRUOUT:
+    case IDM_ACCEPT: {
+        bool wasChecked = (GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
+        CheckMenuItem(menu, id, MF_BYCOMMAND | (wasChecked ? MF_UNCHECKED : MF_CHECKED));
+        if (id == IDM_READWRITE)
+            EnableMenuItem(menu, IDM_UPLOADONLY, MF_BYCOMMAND | (wasChecked ? MF_ENABLED : MF_GRAYED));
+        daemon.GetStatus(menu);
+        daemon.SaveSettings();
+        break;
+    }
+    case IDM_CONTENTS:
+        WinHelpA(hWnd, "VFSPD.HLP", HELP_CONTENTS, 0);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::Paint() {
+    PAINTSTRUCT ps;
+    BeginPaint(hWnd, &ps);
+    SetBkColor(ps.hdc, GetSysColor(COLOR_MENU));
+    if (HBITMAP logo = LoadBitmapA(Main::hInstance, "VRELLOGO")) {
+        BITMAP bm;
+        GetObjectA(logo, sizeof(bm), &bm);
+        HDC memory = CreateCompatibleDC(ps.hdc);
+        HGDIOBJ old = SelectObject(memory, logo);
+        BitBlt(ps.hdc, 0, 0, bm.bmWidth, bm.bmHeight, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, old);
+        DeleteDC(memory);
+        DeleteObject(logo);
+    }
+    SelectObject(ps.hdc, GetStockObject(BLACK_PEN));
+    MoveToEx(ps.hdc, 0, 100, nullptr);
+    LineTo(ps.hdc, 800, 100);
+    HFONT font = CreateFontA(-12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial");
+    HGDIOBJ previous = SelectObject(ps.hdc, font);
+    char text[80];
+    int n = std::snprintf(text, sizeof(text), "Number of Requests: %lu", daemon.requestCount);
+    TextOutA(ps.hdc, 10, 120, text, n);
+    if (daemon.requestCount != 0) {
+        n = std::snprintf(text, sizeof(text), "Return Address: %s", inet_ntoa(daemon.clientAddr.sin_addr));
+        TextOutA(ps.hdc, 10, 140, text, n);
+    }
+    SelectObject(ps.hdc, previous);
+    DeleteObject(font);
+    EndPaint(hWnd, &ps);
+}
