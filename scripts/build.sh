@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Configures and builds both trees: build/win (vfspd.exe, Windows tests)
+# and build/native (core unit tests, end-to-end tests).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+werror=${VFSPD_WERROR:-OFF}
+cmake -S "$top" -B "$top/build/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake" -DVFSPD_WERROR="$werror"
+cmake --build "$top/build/win" -j"$(nproc)"
+if [ "${1:-}" != "--win-only" ]; then
+  cmake -S "$top" -B "$top/build/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DVFSPD_WIN_DIR="$top/build/win" -DVFSPD_WERROR="$werror"
+  cmake --build "$top/build/native" -j"$(nproc)"
+fi

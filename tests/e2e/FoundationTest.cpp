@@ -1,0 +1,121 @@
+// The server's endpoint end to end: reply bytes, dropped datagrams, receive
+// errors, first-run settings, port binding and a clean stop.
+#include <gtest/gtest.h>
+
+#include "Harness.h"
+#include "engine/core/Packet.h"
+
+using namespace e2e;
+
+namespace {
+bool HasLine(const std::string& log, const std::string& body) {
+    for (const std::string& b : LogBodies(log))
+        if (b == body) return true;
+    return false;
+}
+} // namespace
+
+TEST(Endpoint, AnswersRequestsDropsMalformedOnesAndStopsCleanly) {
+    Server server;
+    Client c(server.port);
+
+    // An unsupported code: the exact 33-byte error reply, and its log line.
+    auto r = c.Transact(Request(0x20, 0, 0, 0));
+    ASSERT_TRUE(r);
+    Bytes expected{0x40, 0x06, 0x00, 0x01, 0x00, 0x00, 0x00, 0x15, 0x00, 0x00, 0x00, 0x00};
+    Bytes text = Text("Unsupported Command!");
+    expected.insert(expected.end(), text.begin(), text.end());
+    EXPECT_EQ(*r, expected);
+
+    // 0x40 is only ever sent by the server.
+    r = c.Transact(Request(0x40, 9, 1, 0));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Decode(*r).DataText(), "Unsupported Command!");
+
+    // A key of 0xFFFF comes back as 0; the sequence comes back unchanged.
+    r = c.Transact(Request(0x10, 0xFFFF, 0xBEEF, 0));
+    ASSERT_TRUE(r);
+    Reply v = Decode(*r);
+    EXPECT_TRUE(v.checksumOk);
+    EXPECT_EQ(v.command, 0x10);
+    EXPECT_EQ(v.key, 0);
+    EXPECT_EQ(v.sequence, 0xBEEF);
+
+    // Wrong checksum, a short datagram, and a data length running past the
+    // datagram are all dropped without a word: the first reply that comes
+    // back is the one to the good request sent after them.
+    Bytes bad = Request(0x20, 1, 100, 0);
+    bad[1] ^= 0x55;
+    c.Send(bad);
+    c.Send(Bytes{0x20, 0x00, 0x00, 0x01, 0x00});
+    Bytes lying = Request(0x20, 1, 101, 0, Text("abc"));
+    lying[7] = 200; // claims 200 data bytes
+    lying[1] = 0;
+    lying[1] = uint8_t(fsp::CalcChecksum(lying.data(), int(lying.size()), 0));
+    c.Send(lying);
+    c.Send(Request(0x4A, 1, 102, 0));
+    r = c.Receive();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Decode(*r).sequence, 102);
+
+    // A datagram larger than any FSP datagram is a receive error: logged,
+    // not answered.
+    c.Send(Bytes(1037, 0x41));
+    c.Send(Request(0x4A, 1, 103, 0));
+    r = c.Receive();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Decode(*r).sequence, 103);
+
+    EXPECT_EQ(server.Stop(), 0);
+    std::string bad_line;
+    std::string log = server.Log();
+    auto bodies = LogBodies(log, &bad_line);
+    EXPECT_EQ(bad_line, "");
+    EXPECT_TRUE(HasLine(log, "[127.0.0.1]: Unsupported Command!")) << log;
+    EXPECT_TRUE(HasLine(log, "[127.0.0.1]: Receive Error #10040")) << log;
+    EXPECT_TRUE(HasLine(log, "[127.0.0.1]: Get version information")) << log;
+    // Two unsupported requests, one version, one receive error; the dropped
+    // datagrams and the byes leave nothing.
+    EXPECT_EQ(bodies.size(), 4u) << log;
+}
+
+TEST(Endpoint, AFirstRunStoresTheDefaultsAndServesTheDefaultRoot) {
+    Settings s;
+    s.firstRun = true;
+    Server server(s); // binds the default port, 21
+    Client c(21);
+    auto r = c.Transact(Request(0x10, 0, 1, 0));
+    ASSERT_TRUE(r);
+    Reply v = Decode(*r);
+    EXPECT_EQ(v.DataText(), "VrelFSPd for Win95 v1.0b3 Dec 18 1995");
+    ASSERT_EQ(v.extra.size(), 1u);
+    EXPECT_EQ(v.extra[0], 0x01); // logging on, uploads allowed
+    EXPECT_EQ(server.Stop(), 0);
+
+    auto serverKey = RegQuery("Software\\Quorvane\\VrelFSPd\\Server");
+    EXPECT_EQ(serverKey["FSPPort"], "0x15");
+    EXPECT_EQ(serverKey["Logging"], "0x1");
+    EXPECT_EQ(serverKey["UploadOnly"], "0x1");
+    EXPECT_EQ(serverKey["ReadWrite"], "0x0");
+    EXPECT_EQ(serverKey["RevName"], "0x0");
+    EXPECT_EQ(serverKey["PrivMode"], "0x0");
+    EXPECT_EQ(serverKey["ThruOut"], "0x0");
+    EXPECT_EQ(serverKey.size(), 7u);
+    auto location = RegQuery("Software\\Quorvane\\VrelFSPd\\Location");
+    EXPECT_EQ(location["RootPath"], "C:\\");
+    EXPECT_EQ(location["LogPath"], "VFSPD.LOG");
+    EXPECT_EQ(location.size(), 2u);
+    // The default log lies in the working directory.
+    EXPECT_TRUE(HasLine(server.Log(), "[127.0.0.1]: Get version information"));
+}
+
+TEST(Endpoint, APortAbove65535BindsItsLow16Bits) {
+    uint16_t free = FreeUdpPort();
+    Settings s;
+    s.port = 0x10000u + free;
+    Server server(s);
+    EXPECT_EQ(server.port, free);
+    Client c(free);
+    EXPECT_TRUE(c.Transact(Request(0x10, 0, 1, 0)));
+    EXPECT_EQ(server.Stop(), 0);
+}

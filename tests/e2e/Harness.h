@@ -1,0 +1,126 @@
+// End-to-end harness: starts vfspd.exe under Wine with a registry made for
+// the test, talks FSP to it over loopback, and stops it as an operator
+// would, by closing its window.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+using Bytes = std::vector<uint8_t>;
+
+// A temporary directory, removed with its content.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string path;
+};
+
+// The Windows name of a Linux path, through drive Z:.
+std::string WinPath(const std::string& linuxPath);
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+bool Exists(const std::string& path);
+
+// The Wine prefix of this run: WINEPREFIX when set, else one made once.
+const std::string& Prefix();
+// Runs a Windows program under Wine in the prefix and returns its status.
+int RunWine(const std::vector<std::string>& args, const std::string& cwd = "",
+            std::string* output = nullptr);
+// Values of one registry key below HKEY_LOCAL_MACHINE: name to data as
+// `reg query` prints it (DWORDs as 0x...).
+std::map<std::string, std::string> RegQuery(const std::string& key);
+
+// Registry values a server is started with. Every field that is set is
+// written; the key is emptied first.
+struct Settings {
+    std::optional<uint32_t> port;           // default: a free UDP port
+    std::optional<std::string> rootPath;    // default: WinPath(root dir)
+    std::optional<std::string> logPath;     // default: VFSPD.LOG (in the working dir)
+    std::map<std::string, uint32_t> flags{{"Logging", 1}, {"UploadOnly", 1}, {"ReadWrite", 0},
+                                          {"RevName", 0},  {"PrivMode", 0},   {"ThruOut", 0}};
+    bool firstRun = false; // write nothing: the server finds no settings
+};
+
+uint16_t FreeUdpPort();
+
+class Server {
+public:
+    explicit Server(Settings settings = {});
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Closes the window and waits for the process; returns its exit status.
+    int Stop();
+    bool Running();
+    // The log file, as the server has written it so far.
+    std::string Log() const;
+
+    uint16_t port = 0;
+    TempDir dir;
+    std::string root;    // Linux path of the served root
+    std::string workDir; // the server's current directory
+    std::string logFile; // Linux path of the log (default location)
+
+private:
+    pid_t pid = -1;
+    int status = -1;
+};
+
+// A stop-and-wait datagram client bound to one local port.
+class Client {
+public:
+    explicit Client(uint16_t serverPort);
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+    void Send(const Bytes& datagram);
+    // The next datagram, or nothing within the timeout.
+    std::optional<Bytes> Receive(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    // Sends and waits for the reply with the same sequence, resending on
+    // timeout a few times as FSP clients do.
+    std::optional<Bytes> Transact(const Bytes& datagram);
+
+private:
+    int fd = -1;
+};
+
+// A request datagram with a correct checksum.
+Bytes Request(uint8_t command, uint16_t key, uint16_t sequence, uint32_t position,
+              const Bytes& data = {}, const Bytes& extra = {});
+Bytes Text(const std::string& s, bool withNul = true);
+
+// A decoded reply.
+struct Reply {
+    uint8_t command = 0;
+    uint8_t checksum = 0;
+    uint16_t key = 0, sequence = 0, dataLength = 0;
+    uint32_t position = 0;
+    Bytes data, extra;
+    bool checksumOk = false;
+    std::string DataText() const; // the data up to its first NUL
+};
+Reply Decode(const Bytes& datagram);
+
+// Lines of a log with their time stamps checked: each must start with a
+// well-formed 24-character stamp. Returns the rest of each line.
+std::vector<std::string> LogBodies(const std::string& log, std::string* badLine = nullptr);
+
+// Waits until pred() holds or the deadline passes; returns pred().
+template <typename Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds deadline = std::chrono::milliseconds(10000));
+
+} // namespace e2e
+
+#include "Harness.inl"

@@ -1,0 +1,20 @@
+# End-to-end tests: vfspd.exe under Wine, driven over loopback by raw
+# datagrams and by libfsplib as a real FSP client.
+set(VFSPD_WIN_DIR "${CMAKE_BINARY_DIR}/../win" CACHE PATH "Windows build tree holding vfspd.exe")
+find_library(FSPLIB fsplib REQUIRED)
+
+add_library(e2e_harness STATIC tests/e2e/Harness.cpp)
+target_compile_options(e2e_harness PRIVATE ${VFSPD_WARNINGS})
+target_compile_definitions(e2e_harness PRIVATE VFSPD_WIN_DIR="${VFSPD_WIN_DIR}")
+target_link_libraries(e2e_harness PUBLIC vfspd_core gtest)
+
+function(vfspd_e2e_test name)
+  add_executable(${name} ${ARGN})
+  target_compile_options(${name} PRIVATE ${VFSPD_WARNINGS})
+  target_link_libraries(${name} PRIVATE e2e_harness ${FSPLIB} gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  # One server at a time per Wine prefix: they share its registry.
+  set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE TIMEOUT 1200)
+endfunction()
+
+vfspd_e2e_test(e2e_endpoint tests/e2e/FoundationTest.cpp)

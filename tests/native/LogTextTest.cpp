@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/core/LogText.h"
+
+using namespace fsp;
+
+namespace {
+const char kStamp[] = "Thu Jan 04 09:05:00 1996";
+std::string Line(size_t cap, const char* host, const std::string& text) {
+    std::string buf(cap, '\0');
+    size_t n = FormatLogLine(&buf[0], cap, kStamp, host, text.c_str());
+    EXPECT_EQ(buf[n], '\0');
+    return buf.substr(0, n);
+}
+} // namespace
+
+TEST(LogLine, FormsAndLineEnds) {
+    EXPECT_EQ(Line(256, "10.0.0.7", "Unsupported Command!"),
+              "Thu Jan 04 09:05:00 1996 [10.0.0.7]: Unsupported Command!\r\n");
+    EXPECT_EQ(Line(1024, nullptr, "plain"), "Thu Jan 04 09:05:00 1996 plain\r\n");
+    EXPECT_EQ(Line(1024, nullptr, "own\r\n"), "Thu Jan 04 09:05:00 1996 own\r\n");
+    EXPECT_EQ(Line(1024, nullptr, "lf\n"), "Thu Jan 04 09:05:00 1996 lf\n\r\n");
+}
+
+TEST(LogLine, LongTextIsCutAndTheLineStillEnds) {
+    std::string line = Line(256, "255.255.255.255", std::string(500, 'x'));
+    EXPECT_EQ(line.size(), 255u);
+    EXPECT_EQ(line.substr(253), "\r\n");
+    line = Line(1024, nullptr, std::string(5000, 'y'));
+    EXPECT_EQ(line.size(), 1023u);
+    EXPECT_EQ(line.substr(1021), "\r\n");
+}
+
+TEST(LogLine, ControlCharactersOfClientTextAreEscaped) {
+    char out[64];
+    EXPECT_EQ(EscapeControl("a\r\nb\x7f\tc", out, sizeof(out)), 19u);
+    EXPECT_STREQ(out, "a\\x0D\\x0Ab\\x7F\\x09c");
+    // High bytes pass: they are 8-bit text, not line breaks.
+    EXPECT_EQ(EscapeControl("\xe9t\xe9", out, sizeof(out)), 3u);
+    // Cut at the buffer, never in the middle of an escape.
+    char small[6];
+    EXPECT_EQ(EscapeControl("ab\ncd", small, sizeof(small)), 2u);
+    EXPECT_STREQ(small, "ab");
+    EXPECT_EQ(EscapeControl("abcdefgh", small, sizeof(small)), 5u);
+    EXPECT_STREQ(small, "abcde");
+}
