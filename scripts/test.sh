@@ -16,8 +16,8 @@ trap cleanup EXIT
 
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   set -euo pipefail
+  wineserver -p          # one server for the whole run, on this display
   wineboot -i >/dev/null 2>&1
-  wineserver -p
   cd "$1/build/win" && ctest --output-on-failure
   cd "$1/build/native" && ctest --output-on-failure
 ' _ "$top"
