@@ -10,6 +10,7 @@ VFSPD_WERROR=ON "$top/scripts/build.sh"
 
 scratch=$(mktemp -d /tmp/vfspd-test-XXXXXX)
 export WINEPREFIX="$scratch/prefix"
+mkdir -p "$WINEPREFIX"
 export WINEDEBUG=-all
 cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"; }
 trap cleanup EXIT
