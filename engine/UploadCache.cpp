@@ -14,7 +14,7 @@ UploadCache::~UploadCache() {
     while (head) {
         UploadEntry* e = head;
         head = e->next;
-        ::DeleteFileA(e->tempFileName);
+        if (e->tempFileName[0]) ::DeleteFileA(e->tempFileName);
         delete e;
     }
 }
@@ -23,8 +23,9 @@ UploadEntry* UploadCache::Add(sockaddr* address) {
     UploadEntry* e = new (std::nothrow) UploadEntry;
     if (!e) return nullptr;
     std::memcpy(&e->address, address, sizeof(sockaddr));
-    e->tempFileName[0] = '\0';
-    GetTempFileNameA(".", "FSP", 0, e->tempFileName);
+    // Without a file the entry still stands: its pieces fail, and the
+    // client's next install ends it.
+    if (!GetTempFileNameA(".", "FSP", 0, e->tempFileName)) e->tempFileName[0] = '\0';
     e->prev = nullptr;
     e->next = head;
     if (head) head->prev = e;

@@ -3,8 +3,3 @@
 
 void FSPDaemon::GetDirectory() { ErrorMsg("Unsupported Command!"); }
 void FSPDaemon::GetFile() { ErrorMsg("Unsupported Command!"); }
-void FSPDaemon::Upload() { ErrorMsg("Unsupported Command!"); }
-void FSPDaemon::Install() { ErrorMsg("Unsupported Command!"); }
-void FSPDaemon::DeleteFileA() { ErrorMsg("Unsupported Command!"); }
-void FSPDaemon::DeleteDirectory() { ErrorMsg("Unsupported Command!"); }
-void FSPDaemon::MakeDirectory() { ErrorMsg("Unsupported Command!"); }

@@ -4,6 +4,7 @@ add_executable(win_tests
   tests/windows/RegistryKeyTest.cpp
   tests/windows/SettingsTest.cpp
   tests/windows/EventLogTest.cpp
+  tests/windows/UploadCacheTest.cpp
   tests/windows/WinTestMain.cpp
   ui/vfspd.rc
 )
