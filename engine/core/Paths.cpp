@@ -18,6 +18,9 @@ int BuildLocalPath(char* out, const char* root, const char* requestPath) {
     out[0] = '\0';
     size_t r = std::strlen(root);
     size_t q = std::strlen(requestPath);
+    // No file name holds a colon; in a request it could only name another
+    // drive or a hidden stream of a file.
+    if (std::strchr(requestPath, ':')) return 0;
     bool sep = r > 0 && root[r - 1] != '\\';
     if (r + (sep ? 1 : 0) + q >= size_t(kMaxPath)) return 0;
     std::memcpy(out, root, r);

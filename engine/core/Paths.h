@@ -15,7 +15,8 @@ char* CleanPath(char* path);
 // Builds root + request path, normalised by CleanPath, into out
 // (kMaxPath bytes). A root without its final backslash gets one between
 // the two, so a request can never reach a sibling of the root. Returns 0,
-// leaving out empty, when the result would not fit or holds "..".
+// leaving out empty, when the result would not fit or holds "..", or
+// the request path holds a colon.
 int BuildLocalPath(char* out, const char* root, const char* requestPath);
 
 } // namespace fsp

@@ -79,6 +79,9 @@ TEST(Paths, LocalPathsStayUnderTheRoot) {
     EXPECT_EQ(Local("Z:\\srv\\", "a..b"), "<refused>");
     EXPECT_EQ(Local("Z:\\srv\\", "/a/../b"), "<refused>");
     EXPECT_EQ(Local("Z:\\srv..\\", "x"), "<refused>");
+    // Another drive, or a stream of a file under the root.
+    EXPECT_EQ(Local("Z:\\srv\\", "C:/x"), "<refused>");
+    EXPECT_EQ(Local("Z:\\srv\\", "a.txt:hidden"), "<refused>");
 
     std::string root = "Z:\\";
     std::string fits(259 - root.size(), 'n');
