@@ -8,7 +8,8 @@ cmake -S "$top" -B "$top/build/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake" -DVFSPD_WERROR="$werror"
 cmake --build "$top/build/win" -j"$(nproc)"
 if [ "${1:-}" != "--win-only" ]; then
-  cmake -S "$top" -B "$top/build/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  # clang, so that the libFuzzer targets are built too.
+  CC=clang CXX=clang++ cmake -S "$top" -B "$top/build/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DVFSPD_WIN_DIR="$top/build/win" -DVFSPD_WERROR="$werror"
   cmake --build "$top/build/native" -j"$(nproc)"
 fi

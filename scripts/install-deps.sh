@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang googletest g++-mingw-w64-x86-64 wine wine64
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest g++-mingw-w64-x86-64 wine wine64
           xvfb xauth x11-apps imagemagick libfsplib-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,49 @@
+// Any root and request path: a local path that is accepted fits the
+// platform's limit, holds no "..", and lies under the root.
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "FuzzCheck.h"
+#include "engine/core/Paths.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+    // The first byte splits the input into a root and a request path.
+    if (size < 1) return 0;
+    size_t split = bytes[0] % 64;
+    std::string rest(reinterpret_cast<const char*>(bytes + 1), size - 1);
+    rest = rest.substr(0, rest.find('\0'));
+    std::string root = rest.substr(0, split < rest.size() ? split : rest.size());
+    std::string request = rest.substr(root.size());
+
+    char out[fsp::kMaxPath];
+    std::memset(out, 'X', sizeof(out));
+    int ok = fsp::BuildLocalPath(out, root.c_str(), request.c_str());
+    size_t len = strnlen(out, sizeof(out));
+    FUZZ_CHECK(len < sizeof(out));
+    if (!ok) {
+        FUZZ_CHECK(len == 0);
+        return 0;
+    }
+    std::string local(out);
+    FUZZ_CHECK(local.find("..") == std::string::npos);
+    FUZZ_CHECK(local.find('/') == std::string::npos);
+
+    // A root such as Z:\srv\ is a fixed prefix of every path built on it.
+    std::string prefix = root;
+    for (char& c : prefix)
+        if (c == '/') c = '\\';
+    while (!prefix.empty() && prefix.back() == '\\') prefix.pop_back();
+    if (!prefix.empty() && prefix[0] != '\\') {
+        FUZZ_CHECK(local.compare(0, prefix.size(), prefix) == 0);
+        FUZZ_CHECK(local.size() == prefix.size() || local[prefix.size()] == '\\');
+    }
+
+    // CleanPath is idempotent on what it leaves but for one more backslash
+    // at each end, and never lengthens a path.
+    char again[fsp::kMaxPath];
+    std::memcpy(again, out, len + 1);
+    fsp::CleanPath(again);
+    FUZZ_CHECK(std::strlen(again) <= len);
+    return 0;
+}
