@@ -18,3 +18,5 @@ function(vfspd_e2e_test name)
 endfunction()
 
 vfspd_e2e_test(e2e_endpoint tests/e2e/FoundationTest.cpp)
+vfspd_e2e_test(e2e_hostile tests/e2e/HostileTest.cpp)
+vfspd_e2e_test(e2e_upload tests/e2e/UploadNamespaceTest.cpp)
