@@ -31,5 +31,9 @@ target_link_libraries(vfspd PRIVATE vfspd_win)
 add_executable(closewin tests/e2e/closewin.cpp)
 target_compile_options(closewin PRIVATE ${VFSPD_WARNINGS})
 
+# The benchmark's reference: the fastest a GUI-thread UDP server can be.
+add_executable(echo WIN32 EXCLUDE_FROM_ALL bench/echo.cpp)
+target_link_libraries(echo PRIVATE ws2_32)
+
 add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
 include(${CMAKE_CURRENT_LIST_DIR}/../tests/windows/tests.cmake)

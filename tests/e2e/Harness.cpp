@@ -101,6 +101,13 @@ const std::string& Prefix() {
     return prefix;
 }
 
+pid_t StartWine(const std::vector<std::string>& args, const std::string& cwd,
+                const std::string& outputFile) {
+    std::vector<std::string> full{"wine"};
+    full.insert(full.end(), args.begin(), args.end());
+    return Spawn(full, cwd, outputFile);
+}
+
 int RunWine(const std::vector<std::string>& args, const std::string& cwd, std::string* output) {
     TempDir scratch;
     std::string out = scratch.path + "/out.txt";

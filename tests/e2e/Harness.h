@@ -37,6 +37,10 @@ const std::string& Prefix();
 // Runs a Windows program under Wine in the prefix and returns its status.
 int RunWine(const std::vector<std::string>& args, const std::string& cwd = "",
             std::string* output = nullptr);
+// Starts a Windows program under Wine in the prefix without waiting;
+// its output goes to outputFile (or nowhere).
+pid_t StartWine(const std::vector<std::string>& args, const std::string& cwd = "",
+                const std::string& outputFile = "");
 // Values of one registry key below HKEY_LOCAL_MACHINE: name to data as
 // `reg query` prints it (DWORDs as 0x...).
 std::map<std::string, std::string> RegQuery(const std::string& key);
@@ -66,6 +70,8 @@ public:
     bool Running();
     // The log file, as the server has written it so far.
     std::string Log() const;
+    // The Linux process that runs the server under Wine.
+    pid_t Pid() const { return pid; }
 
     uint16_t port = 0;
     TempDir dir;
