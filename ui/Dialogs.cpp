@@ -1,11 +1,51 @@
 // The operator's dialogs and the asynchronous host-name lookup.
+#include "Dialogs.h"
+
+#include <cstdlib>
 #include <cstring>
 
 #include "../engine/FSPDaemon.h"
+#include "Ctl3d.h"
 #include "Main.h"
+#include "resource.h"
 
-// One lookup at a time, program-wide.
+// One lookup at a time, program-wide: a second lookup started before the
+// first has finished takes over both.
+static unsigned long _inetaddr;
 static char _NameInfo[MAXGETHOSTSTRUCT];
+
+namespace {
+// What the three dialogs share: the raised look on every control, and the
+// library's colours for them. Returns 1 when the message was one of these,
+// with *result what the procedure returns.
+int CommonDialogMessage(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR* result) {
+    if (msg == WM_INITDIALOG) {
+        Ctl3dSubclassDlgEx(dlg, 0xFFFF);
+        *result = TRUE; // the platform sets the focus
+        return 1;
+    }
+    if (msg >= WM_CTLCOLORMSGBOX && msg <= WM_CTLCOLORSTATIC) {
+        // Without the library, the dialog's own colours serve.
+        *result = reinterpret_cast<INT_PTR>(Ctl3dCtlColorEx(msg, wParam, lParam));
+        return 1;
+    }
+    return 0;
+}
+} // namespace
+
+INT_PTR FSPDaemon::Configure() {
+    return DialogBoxParamA(Main::hInstance, "CONFIG_DIALOG", hWnd, ConfigDlgProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR FSPDaemon::TestFunction() { return Configure(); }
+
+HANDLE FSPDaemon::DNSLookup() {
+    if (DialogBoxParamA(Main::hInstance, "DNS_DIALOG", hWnd, DNSDlgProc, 0) <= 0) return nullptr;
+    return WSAAsyncGetHostByAddr(Main::hMainWindow, WM_FSP_DNS,
+                                 reinterpret_cast<const char*>(&_inetaddr), 4, AF_INET,
+                                 _NameInfo, sizeof(_NameInfo));
+}
 
 void FSPDaemon::DNSLookup(WPARAM, LPARAM lParam) {
     if (WSAGETASYNCERROR(lParam) != 0) {
@@ -14,4 +54,85 @@ void FSPDaemon::DNSLookup(WPARAM, LPARAM lParam) {
     }
     const hostent* entry = reinterpret_cast<const hostent*>(_NameInfo);
     MessageBoxA(hWnd, entry->h_name ? entry->h_name : "", "DNS Lookup", MB_OK);
+}
+
+INT_PTR CALLBACK FSPDaemon::DNSDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+    INT_PTR result;
+    if (CommonDialogMessage(dlg, msg, wParam, lParam, &result)) return result;
+    switch (msg) {
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) {
+            char text[50] = {};
+            GetDlgItemTextA(dlg, IDC_DNSADDR, text, sizeof(text));
+            // Not checked: text that is no address looks up the all-ones
+            // address, and the lookup reports the failure.
+            _inetaddr = inet_addr(text);
+            EndDialog(dlg, 1);
+        }
+        // Escape, and anything else, leaves the dialog open.
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dlg, 0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK FSPDaemon::ConfigDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+    // The server this dialog configures, from its initialisation on.
+    static FSPDaemon* daemon = nullptr;
+    INT_PTR result;
+    if (msg == WM_INITDIALOG) {
+        daemon = reinterpret_cast<FSPDaemon*>(lParam);
+        SetDlgItemTextA(dlg, IDC_ROOT, daemon->rootPath);
+        SetDlgItemInt(dlg, IDC_PORT, static_cast<UINT>(daemon->port), FALSE);
+    }
+    if (CommonDialogMessage(dlg, msg, wParam, lParam, &result)) return result;
+    switch (msg) {
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK: {
+            if (SendDlgItemMessageA(dlg, IDC_PORT, EM_GETMODIFY, 0, 0) ||
+                SendDlgItemMessageA(dlg, IDC_ROOT, EM_GETMODIFY, 0, 0))
+                MessageBoxA(dlg, "Changes do not take effect until the daemon is restarted",
+                            "VrelFSPd", MB_OK);
+            // The root serves the very next request; the port waits for
+            // the next start, the socket staying bound where it is.
+            GetDlgItemTextA(dlg, IDC_ROOT, daemon->rootPath, sizeof(daemon->rootPath));
+            char portText[256] = {};
+            GetDlgItemTextA(dlg, IDC_PORT, portText, sizeof(portText));
+            daemon->port = static_cast<int>(std::strtol(portText, nullptr, 10));
+            daemon->SaveSettings();
+            EndDialog(dlg, 1);
+            break;
+        }
+        case IDCANCEL:
+            EndDialog(dlg, 1);
+            break;
+        default:
+            break;
+        }
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dlg, 0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK AboutDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+    INT_PTR result;
+    if (CommonDialogMessage(dlg, msg, wParam, lParam, &result)) return result;
+    switch (msg) {
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) EndDialog(dlg, 1);
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dlg, 1);
+        return TRUE;
+    default:
+        return FALSE;
+    }
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "Ctl3d.h"
+#include "Dialogs.h"
 #include "Main.h"
 #include "resource.h"
 
@@ -47,6 +48,17 @@ MainWindow::MainWindow() {
     daemon.SetupSockets(Main::hMainWindow);
     ShowWindow(hWnd, Main::nCmdShow);
     UpdateWindow(hWnd);
+}
+
+MainWindow::~MainWindow() {
+    // A window still standing (E&xit leaves it) must not route messages to
+    // an object that is gone: detach first, so its destruction goes to the
+    // default procedure and posts no quit message.
+    if (hWnd && IsWindow(hWnd)) {
+        SetWindowLongPtrA(hWnd, 0, 0);
+        DestroyWindow(hWnd);
+    }
+    if (Main::hMainWindow == hWnd) Main::hMainWindow = nullptr;
 }
 
 LRESULT MainWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -123,8 +135,20 @@ void MainWindow::WMCommand(unsigned id, LPARAM) {
         daemon.SaveSettings();
         break;
     }
+    case IDM_CONFIG:
+        daemon.Configure();
+        break;
+    case IDM_DNS:
+        daemon.DNSLookup();
+        break;
+    case IDM_TEST:
+        daemon.TestFunction();
+        break;
     case IDM_CONTENTS:
         WinHelpA(hWnd, "VFSPD.HLP", HELP_CONTENTS, 0);
+        break;
+    case IDM_ABOUT:
+        DialogBoxParamA(Main::hInstance, "ABOUT_DIALOG", hWnd, AboutDlgProc, 0);
         break;
     default:
         break;

@@ -8,7 +8,7 @@
 class MainWindow : public Window {
 public:
     MainWindow();
-    ~MainWindow() override = default;
+    ~MainWindow() override;
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
     void WMCommand(unsigned id, LPARAM lParam);
     void Paint();
