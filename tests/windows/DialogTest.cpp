@@ -1,0 +1,228 @@
+// The configuration, DNS and About dialogs, driven on this thread as the
+// operator would use them.
+#include <cstring>
+
+#include "../../engine/core/Packet.h"
+#include "../../ui/Dialogs.h"
+#include "../../ui/Main.h"
+#include "../../ui/resource.h"
+#include "GuiTest.h"
+
+namespace {
+using DialogTest = GuiTest;
+
+const char kRestart[] = "Changes do not take effect until the daemon is restarted";
+
+std::string ItemText(HWND dialog, int id) {
+    char text[512] = {};
+    GetDlgItemTextA(dialog, id, text, sizeof(text));
+    return text;
+}
+} // namespace
+
+TEST_F(DialogTest, ConfigurationOkWithoutEditsSavesEverythingAndSaysNothing) {
+    Open();
+    // Stored values the dialog's save must overwrite with the running ones.
+    StoreSettings(GuiSettings{1, "elsewhere", "other.log", 0, 0, 0, 0, 0, 0});
+    std::string root, port;
+    DialogDriver driver;
+    driver.Then([&](HWND dlg) {
+        root = ItemText(dlg, IDC_ROOT);
+        port = ItemText(dlg, IDC_PORT);
+        Press(dlg, IDOK);
+    });
+    EXPECT_EQ(Window().daemon.Configure(), 1);
+    EXPECT_EQ(driver.Captions(), std::vector<std::string>{"Server Configuration"});
+    EXPECT_EQ(driver.opened[0].owner, Hwnd());
+    EXPECT_EQ(root, settings.root + "\\"); // as held, with its backslash
+    EXPECT_EQ(port, std::to_string(settings.port));
+    EXPECT_EQ(StoredFlag("FSPPort"), settings.port);
+    EXPECT_EQ(StoredText("RootPath"), settings.root + "\\");
+    EXPECT_EQ(StoredText("LogPath"), settings.log);
+    EXPECT_EQ(StoredFlag("Logging"), 1ul);
+    EXPECT_EQ(StoredFlag("UploadOnly"), 1ul);
+    EXPECT_TRUE(Window().daemon.eventLog.IsOpen());
+}
+
+TEST_F(DialogTest, ANewRootServesTheVeryNextRequest) {
+    Open();
+    std::string newRoot = dir.File("new root");
+    CreateDirectoryA(newRoot.c_str(), nullptr);
+    DialogDriver driver;
+    driver.Then([&](HWND dlg) {
+        TypeInto(dlg, IDC_ROOT, newRoot);
+        Press(dlg, IDOK);
+    });
+    EXPECT_EQ(Window().daemon.Configure(), 1);
+    ASSERT_EQ(driver.opened.size(), 2u);
+    EXPECT_EQ(driver.opened[1].caption, "VrelFSPd");
+    EXPECT_EQ(driver.opened[1].text, kRestart);
+    EXPECT_EQ(driver.opened[1].owner, driver.opened[0].hwnd); // owned by the dialog
+    // Stored as typed, without a backslash put on.
+    EXPECT_EQ(std::string(Window().daemon.rootPath), newRoot);
+    EXPECT_EQ(StoredText("RootPath"), newRoot);
+
+    UdpClient client(uint16_t(settings.port));
+    client.Send(fsp::CC_MAKE_DIR, "made");
+    std::string text;
+    EXPECT_EQ(client.Receive(&text), fsp::CC_MAKE_DIR) << text;
+    EXPECT_TRUE(FileExists(newRoot + "\\made"));
+    EXPECT_FALSE(FileExists(dir.File("root\\made")));
+    EXPECT_FALSE(FileExists(dir.File("new rootmade")));
+}
+
+TEST_F(DialogTest, ThePortIsReadAsADecimalNumberForTheNextStart) {
+    const struct {
+        const char* typed;
+        int port;
+    } cases[] = {{"abc", 0}, {"", 0}, {" 2121x", 2121}, {"70000", 70000}};
+    Open();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        DialogDriver driver;
+        driver.Then([&](HWND dlg) {
+            TypeInto(dlg, IDC_PORT, c.typed);
+            Press(dlg, IDOK);
+        });
+        EXPECT_EQ(Window().daemon.Configure(), 1);
+        EXPECT_EQ(driver.Captions(), (std::vector<std::string>{"Server Configuration", "VrelFSPd"}));
+        EXPECT_EQ(Window().daemon.port, c.port);
+        EXPECT_EQ(StoredFlag("FSPPort"), static_cast<unsigned long>(c.port));
+    }
+    // The socket stays where it was bound.
+    UdpClient client(uint16_t(settings.port));
+    client.Send(fsp::CC_BYE);
+    EXPECT_EQ(client.Receive(), fsp::CC_BYE);
+}
+
+TEST_F(DialogTest, CancelAndTheCloseBoxStoreNothing) {
+    Open();
+    StoreSettings(GuiSettings{1, "elsewhere", "other.log", 0, 0, 0, 0, 0, 0});
+    char heldRoot[MAX_PATH];
+    std::strcpy(heldRoot, Window().daemon.rootPath);
+    DialogDriver driver;
+    driver
+        .Then([](HWND dlg) {
+            TypeInto(dlg, IDC_ROOT, "Z:\\nowhere");
+            Press(dlg, IDCANCEL);
+        })
+        .Then([](HWND dlg) {
+            TypeInto(dlg, IDC_PORT, "99");
+            PressKey(dlg, IDC_PORT, VK_ESCAPE);
+        })
+        .Then([](HWND dlg) {
+            TypeInto(dlg, IDC_ROOT, "Z:\\nowhere");
+            CloseBox(dlg);
+        });
+    EXPECT_EQ(Window().daemon.Configure(), 1);
+    EXPECT_EQ(Window().daemon.Configure(), 1);
+    EXPECT_EQ(Window().daemon.Configure(), 0);
+    EXPECT_EQ(driver.opened.size(), 3u); // no box about changes
+    EXPECT_STREQ(Window().daemon.rootPath, heldRoot);
+    EXPECT_EQ(Window().daemon.port, int(settings.port));
+    EXPECT_EQ(StoredFlag("FSPPort"), 1ul);
+}
+
+TEST_F(DialogTest, TheMenuAndCommand800OpenTheirDialogs) {
+    Open();
+    DialogDriver driver;
+    for (int i = 0; i < 2; ++i) driver.Then([](HWND dlg) { Press(dlg, IDCANCEL); });
+    driver.Then([](HWND dlg) { CloseBox(dlg); });
+    driver.Then([](HWND dlg) { Press(dlg, IDOK); });
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_CONFIG, 0);
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_TEST, 0);
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_DNS, 0);
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_ABOUT, 0);
+    EXPECT_EQ(driver.Captions(), (std::vector<std::string>{"Server Configuration", "Server Configuration",
+                                                           "Domain Name System Lookup", "About"}));
+    for (const auto& o : driver.opened) EXPECT_EQ(o.owner, Hwnd()) << o.caption;
+}
+
+TEST_F(DialogTest, TheAboutBoxShowsTheProgramAndEndsWithOne) {
+    Open();
+    int icons = 0;
+    std::vector<std::string> texts;
+    DialogDriver driver;
+    driver
+        .Then([&](HWND dlg) {
+            for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+                char cls[32] = {};
+                GetClassNameA(c, cls, sizeof(cls));
+                if (_stricmp(cls, "Static") != 0) continue;
+                if ((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                    if (SendMessageA(c, STM_GETICON, 0, 0)) ++icons;
+                } else {
+                    char text[128] = {};
+                    GetWindowTextA(c, text, sizeof(text));
+                    texts.push_back(text);
+                }
+            }
+            Press(dlg, IDOK);
+        })
+        .Then([](HWND dlg) { CloseBox(dlg); })
+        .Then([](HWND dlg) { PressKey(dlg, IDOK, VK_RETURN); });
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(DialogBoxParamA(Main::hInstance, "ABOUT_DIALOG", Hwnd(), AboutDlgProc, 0), 1);
+    EXPECT_EQ(icons, 2);
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[0], "VrelFSPd for Windows 95");
+    EXPECT_EQ(texts[1], "Beta v1.0b3 (12/18/95)");
+    EXPECT_FALSE(texts[2].empty());
+}
+
+TEST_F(DialogTest, ALookupOfLoopbackNamesTheHostAndEscapeLeavesTheDialogOpen) {
+    Open();
+    in_addr loopback;
+    loopback.s_addr = inet_addr("127.0.0.1");
+    hostent* known = gethostbyaddr(reinterpret_cast<const char*>(&loopback), 4, AF_INET);
+    ASSERT_NE(known, nullptr);
+    std::string expected = known->h_name;
+
+    bool openAfterEscape = false;
+    DialogDriver driver;
+    driver.Then([&](HWND dlg) {
+        TypeInto(dlg, IDC_DNSADDR, "127.0.0.1");
+        PressKey(dlg, IDC_DNSADDR, VK_ESCAPE);
+        driver.Later(dlg, [&](HWND d) {
+            openAfterEscape = IsWindowVisible(d) != 0;
+            PressKey(d, IDC_DNSADDR, VK_RETURN);
+        });
+    });
+    EXPECT_NE(Window().daemon.DNSLookup(), nullptr);
+    EXPECT_TRUE(openAfterEscape);
+    ASSERT_TRUE(PumpUntil([&] { return driver.opened.size() == 2; }, 30000));
+    EXPECT_EQ(driver.opened[1].caption, "DNS Lookup");
+    EXPECT_EQ(driver.opened[1].text, expected);
+    EXPECT_EQ(driver.opened[1].owner, Hwnd());
+}
+
+TEST_F(DialogTest, TextThatIsNoAddressCannotBeResolved) {
+    Open();
+    DialogDriver driver;
+    driver.Then([](HWND dlg) {
+        TypeInto(dlg, IDC_DNSADDR, "no such host");
+        Press(dlg, IDOK);
+    });
+    EXPECT_NE(Window().daemon.DNSLookup(), nullptr); // started all the same
+    ASSERT_TRUE(PumpUntil([&] { return driver.opened.size() == 2; }, 60000));
+    EXPECT_EQ(driver.opened[1].caption, "DNS Lookup");
+    EXPECT_EQ(driver.opened[1].text, "Unable to resolve name");
+}
+
+TEST_F(DialogTest, ClosingTheLookupDialogStartsNoLookup) {
+    Open();
+    DialogDriver driver;
+    driver.Then([](HWND dlg) {
+        TypeInto(dlg, IDC_DNSADDR, "127.0.0.1");
+        CloseBox(dlg);
+    });
+    EXPECT_EQ(Window().daemon.DNSLookup(), nullptr);
+    // No completion comes: a lookup of loopback answers quickly, so a
+    // bye round trip after it would find its box already up.
+    UdpClient client(uint16_t(settings.port));
+    client.Send(fsp::CC_BYE);
+    EXPECT_EQ(client.Receive(), fsp::CC_BYE);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, Hwnd(), WM_FSP_DNS, WM_FSP_DNS, PM_NOREMOVE));
+    EXPECT_EQ(driver.opened.size(), 1u);
+}

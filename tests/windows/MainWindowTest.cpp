@@ -1,0 +1,238 @@
+// The main window in-process: its menu against the settings, its caption
+// while a datagram is served, and the ways out of the message loop.
+#include <cstring>
+
+#include "../../engine/core/Packet.h"
+#include "../../engine/core/Policy.h"
+#include "../../ui/Main.h"
+#include "../../ui/resource.h"
+#include "GuiTest.h"
+
+namespace {
+using MainWindowTest = GuiTest;
+
+const struct {
+    UINT id;
+    const char* value; // the registry value it is stored in, or none
+} kFlags[] = {
+    {IDM_ACCEPT, nullptr},        {IDM_UPLOADONLY, "UploadOnly"}, {IDM_READWRITE, "ReadWrite"},
+    {IDM_LOGGING, "Logging"},     {IDM_REVNAME, "RevName"},       {IDM_PRIVMODE, "PrivMode"},
+    {IDM_THRUOUT, "ThruOut"},
+};
+
+// Every caption the window is given, with the request count at that moment.
+struct CaptionSpy {
+    static inline std::vector<std::pair<std::string, unsigned long>> seen;
+    static inline MainWindow* target = nullptr;
+    static inline WNDPROC original = nullptr;
+    explicit CaptionSpy(MainWindow& w) {
+        seen.clear();
+        target = &w;
+        original = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(w.hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Proc)));
+    }
+    ~CaptionSpy() { SetWindowLongPtrA(target->hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original)); }
+    static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+        if (msg == WM_SETTEXT)
+            seen.emplace_back(reinterpret_cast<const char*>(lParam), target->daemon.requestCount);
+        return CallWindowProcA(original, h, msg, wParam, lParam);
+    }
+};
+
+// Runs the message loop as the entry point does, with a deadline: a loop
+// still running after it is ended with 99.
+WPARAM RunLoop() {
+    UINT_PTR guard = SetTimer(nullptr, 0, 15000, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(99); });
+    WPARAM result = Main::MessageLoop();
+    KillTimer(nullptr, guard);
+    return result;
+}
+} // namespace
+
+TEST_F(MainWindowTest, StartsIdleWithTheMenuMarkedFromTheSettings) {
+    settings.logging = 0;
+    settings.uploadOnly = 1;
+    settings.readWrite = 8;
+    settings.revName = 1;
+    settings.thruOut = 8;
+    Open();
+    EXPECT_EQ(Caption(Hwnd()), "VrelFSPd idle");
+    EXPECT_EQ(Main::hMainWindow, Hwnd());
+    EXPECT_TRUE(Checked(Hwnd(), IDM_ACCEPT));
+    EXPECT_TRUE(Checked(Hwnd(), IDM_UPLOADONLY));
+    EXPECT_TRUE(Grayed(Hwnd(), IDM_UPLOADONLY)); // full read/write is on
+    EXPECT_TRUE(Checked(Hwnd(), IDM_READWRITE));
+    EXPECT_FALSE(Checked(Hwnd(), IDM_LOGGING));
+    EXPECT_TRUE(Checked(Hwnd(), IDM_REVNAME));
+    EXPECT_FALSE(Checked(Hwnd(), IDM_PRIVMODE));
+    EXPECT_TRUE(Checked(Hwnd(), IDM_THRUOUT));
+    for (UINT id : {IDM_REVNAME, IDM_PRIVMODE, IDM_THRUOUT}) EXPECT_TRUE(Grayed(Hwnd(), id)) << id;
+    EXPECT_FALSE(Window().daemon.eventLog.IsOpen());
+    // The class gave the window its icon.
+    EXPECT_NE(GetClassLongPtrA(Hwnd(), GCLP_HICON), 0);
+}
+
+TEST_F(MainWindowTest, EachToggleFlipsItsMarkAndStoresEveryFlagFromTheMenu) {
+    Open();
+    for (const auto& flag : kFlags) {
+        SCOPED_TRACE(flag.id);
+        bool before = Checked(Hwnd(), flag.id);
+        bool wasGrayed = Grayed(Hwnd(), IDM_UPLOADONLY);
+        SendMessageA(Hwnd(), WM_COMMAND, flag.id, 0);
+        EXPECT_NE(Checked(Hwnd(), flag.id), before);
+        if (flag.id != IDM_READWRITE) {
+            EXPECT_EQ(Grayed(Hwnd(), IDM_UPLOADONLY), wasGrayed);
+        }
+        // All seven are read back from the menu (8 for a mark) and stored.
+        for (const auto& f : kFlags) {
+            unsigned long expect = Checked(Hwnd(), f.id) ? 8 : 0;
+            if (f.value) {
+                EXPECT_EQ(StoredFlag(f.value), expect) << f.value;
+            }
+        }
+        EXPECT_EQ(Window().daemon.acceptRequests, Checked(Hwnd(), IDM_ACCEPT) ? 8 : 0);
+        EXPECT_EQ(Window().daemon.eventLog.IsOpen(), Checked(Hwnd(), IDM_LOGGING));
+        // And back again.
+        SendMessageA(Hwnd(), WM_COMMAND, flag.id, 0);
+        EXPECT_EQ(Checked(Hwnd(), flag.id), before);
+        EXPECT_EQ(Window().daemon.eventLog.IsOpen(), Checked(Hwnd(), IDM_LOGGING));
+    }
+    EXPECT_EQ(StoredFlag("FSPPort"), settings.port);
+    EXPECT_EQ(StoredText("RootPath"), settings.root + "\\");
+}
+
+TEST_F(MainWindowTest, FullReadWriteGraysUploadsOnlyAndKeepsItsMark) {
+    for (unsigned long uploadOnly : {1ul, 0ul}) {
+        SCOPED_TRACE(uploadOnly);
+        settings.uploadOnly = uploadOnly;
+        Open();
+        SendMessageA(Hwnd(), WM_COMMAND, IDM_READWRITE, 0);
+        EXPECT_TRUE(Grayed(Hwnd(), IDM_UPLOADONLY));
+        EXPECT_EQ(Checked(Hwnd(), IDM_UPLOADONLY), uploadOnly != 0);
+        EXPECT_EQ(StoredFlag("ReadWrite"), 8ul);
+        EXPECT_EQ(StoredFlag("UploadOnly"), uploadOnly ? 8ul : 0ul);
+        SendMessageA(Hwnd(), WM_COMMAND, IDM_READWRITE, 0);
+        EXPECT_FALSE(Grayed(Hwnd(), IDM_UPLOADONLY));
+        EXPECT_EQ(Checked(Hwnd(), IDM_UPLOADONLY), uploadOnly != 0);
+        EXPECT_EQ(StoredFlag("ReadWrite"), 0ul);
+        window.reset();
+    }
+}
+
+TEST_F(MainWindowTest, TheCaptionSaysActiveOnlyWhileADatagramIsServed) {
+    Open();
+    CaptionSpy spy(Window());
+    UdpClient client(uint16_t(settings.port));
+    client.Send(fsp::CC_VERSION);
+    std::string text;
+    ASSERT_EQ(client.Receive(&text), fsp::CC_VERSION);
+    EXPECT_EQ(text, fsp::kVersionText);
+    // Active before the request was counted, idle once it was served.
+    ASSERT_EQ(CaptionSpy::seen.size(), 2u);
+    EXPECT_EQ(CaptionSpy::seen[0], std::make_pair(std::string("VrelFSPd active"), 0ul));
+    EXPECT_EQ(CaptionSpy::seen[1], std::make_pair(std::string("VrelFSPd idle"), 1ul));
+    EXPECT_EQ(Caption(Hwnd()), "VrelFSPd idle");
+    // What the window paints: the count and the sender.
+    EXPECT_EQ(Window().daemon.requestCount, 1ul);
+    EXPECT_STREQ(inet_ntoa(Window().daemon.clientAddr.sin_addr), "127.0.0.1");
+
+    // Refusing requests: the datagram is still read, but neither counted
+    // nor answered.
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_ACCEPT, 0);
+    CaptionSpy::seen.clear();
+    client.Send(fsp::CC_VERSION);
+    ASSERT_TRUE(PumpUntil([] { return CaptionSpy::seen.size() == 2; }));
+    EXPECT_EQ(CaptionSpy::seen[1].first, "VrelFSPd idle");
+    EXPECT_FALSE(client.Pending());
+    EXPECT_EQ(Window().daemon.requestCount, 1ul);
+}
+
+TEST_F(MainWindowTest, ColourChangesAndSizeLimitsAreAnswered) {
+    Open();
+    EXPECT_EQ(SendMessageA(Hwnd(), WM_SYSCOLORCHANGE, 0, 0), 1);
+    MINMAXINFO info;
+    std::memset(&info, 0x5A, sizeof(info));
+    MINMAXINFO untouched = info;
+    EXPECT_EQ(SendMessageA(Hwnd(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info)), 0);
+    EXPECT_EQ(info.ptMaxSize.x, 368);
+    EXPECT_EQ(info.ptMaxSize.y, 210);
+    info.ptMaxSize = untouched.ptMaxSize;
+    EXPECT_EQ(std::memcmp(&info, &untouched, sizeof(info)), 0);
+}
+
+TEST_F(MainWindowTest, ExitAndTheCloseBoxEndTheLoopWithZeroAndFreeThePort) {
+    Open();
+    PostMessageA(Hwnd(), WM_COMMAND, IDM_EXIT, 0);
+    EXPECT_EQ(RunLoop(), 0u);
+    EXPECT_TRUE(IsWindow(Hwnd())); // Exit leaves the window to the shutdown
+    window.reset();
+
+    Open();
+    HWND w = Hwnd();
+    PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(RunLoop(), 0u);
+    EXPECT_FALSE(IsWindow(w));
+    EXPECT_TRUE(Window().daemon.eventLog.IsOpen());
+    window.reset();
+
+    // The server's socket and log went with it.
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(u_short(settings.port));
+    EXPECT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    closesocket(s);
+    EXPECT_TRUE(DeleteFileA(settings.log.c_str()));
+}
+
+TEST_F(MainWindowTest, ViewLogOpensTheConfiguredLogInTheViewer) {
+    settings.log = dir.File("server log.txt");
+    Open();
+    ASSERT_TRUE(Window().daemon.eventLog.IsOpen());
+    DialogDriver boxes;
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_VIEWLOG, 0);
+    EXPECT_TRUE(boxes.opened.empty());
+    // The viewer's window names the file it opened.
+    HWND viewer = nullptr;
+    auto find = [&] {
+        EnumWindows(
+            [](HWND w, LPARAM out) {
+                char title[512] = {};
+                GetWindowTextA(w, title, sizeof(title));
+                if (std::strstr(title, "server log.txt")) {
+                    *reinterpret_cast<HWND*>(out) = w;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&viewer));
+        return viewer != nullptr;
+    };
+    ASSERT_TRUE(PumpUntil(find, 30000));
+    DWORD pid = 0;
+    GetWindowThreadProcessId(viewer, &pid);
+    EXPECT_NE(pid, GetCurrentProcessId());
+    PostMessageA(viewer, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(viewer); }, 30000));
+    // The log is open again afterwards.
+    EXPECT_TRUE(Window().daemon.eventLog.IsOpen());
+}
+
+TEST_F(MainWindowTest, ViewLogReportsAViewerThatCannotBeStarted) {
+    Open();
+    // A viewer in the current directory, searched before the system's,
+    // that is no program.
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(sizeof(previous), previous);
+    WriteFileText(dir.File("notepad.exe"), "not a program");
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.path.c_str()));
+    DialogDriver boxes;
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_VIEWLOG, 0);
+    SetCurrentDirectoryA(previous);
+    ASSERT_EQ(boxes.opened.size(), 1u);
+    EXPECT_EQ(boxes.opened[0].caption, "Error");
+    EXPECT_EQ(boxes.opened[0].owner, Hwnd());
+    const std::string prefix = "CreateProcess failed; error code = ";
+    ASSERT_EQ(boxes.opened[0].text.compare(0, prefix.size(), prefix), 0) << boxes.opened[0].text;
+    EXPECT_NE(std::strtoul(boxes.opened[0].text.c_str() + prefix.size(), nullptr, 10), 0ul);
+}
