@@ -1,0 +1,401 @@
+// Uploads, installs and namespace changes end to end: libfsplib as a real
+// client and raw datagrams for exact bytes, at each of the three access
+// levels, with the files on disk and the log read back.
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <fsplib.h>
+}
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Harness.h"
+#include "engine/core/Packet.h"
+
+using namespace e2e;
+namespace fs = std::filesystem;
+
+// libfsplib keeps the address list of every session it opens; that is the
+// library's, not a fault of this program.
+extern "C" const char* __lsan_default_suppressions() { return "leak:fsp_open_session\n"; }
+
+namespace {
+
+Settings Access(uint32_t uploadOnly, uint32_t readWrite) {
+    Settings s;
+    s.flags["UploadOnly"] = uploadOnly;
+    s.flags["ReadWrite"] = readWrite;
+    return s;
+}
+
+struct SessionCloser {
+    void operator()(FSP_SESSION* s) const { fsp_close_session(s); }
+};
+using Session = std::unique_ptr<FSP_SESSION, SessionCloser>;
+
+Session Open(uint16_t port) {
+    Session s(fsp_open_session("127.0.0.1", port, nullptr));
+    // A request the server never answers fails the test in seconds, not
+    // in the library's five minutes.
+    if (s) s->timeout = 20000;
+    return s;
+}
+
+std::string Pattern(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        s[i] = char(x >> 16);
+    }
+    return s;
+}
+
+// Writes content through fsp_fwrite in uneven chunks and closes, which
+// installs. Returns fsp_fclose's result, or -2 when a write fell short.
+int Put(FSP_SESSION* s, const std::string& path, const std::string& content) {
+    FSP_FILE* f = fsp_fopen(s, path.c_str(), "wb");
+    if (!f) return -3;
+    int rc = 0;
+    for (size_t at = 0; at < content.size();) {
+        size_t n = std::min<size_t>(700, content.size() - at);
+        if (fsp_fwrite(content.data() + at, 1, n, f) != n) rc = -2;
+        at += n;
+    }
+    int closed = fsp_fclose(f);
+    return rc ? rc : closed;
+}
+
+// The FSP*.tmp files in a directory, whatever their case.
+std::vector<std::string> TempFiles(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        std::string n = e.path().filename().string();
+        std::string up = n;
+        for (char& c : up) c = char(std::toupper(static_cast<unsigned char>(c)));
+        if (up.size() > 7 && up.compare(0, 3, "FSP") == 0 && up.compare(up.size() - 4, 4, ".TMP") == 0)
+            names.push_back(n);
+    }
+    return names;
+}
+
+// Every path below dir with its size (-1 for a directory), the log and
+// Wine's output left out: they grow as the server runs.
+std::set<std::pair<std::string, long>> Tree(const std::string& dir, const std::string& log) {
+    std::set<std::pair<std::string, long>> t;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (e.path() == log || e.path().filename() == "wine.out") continue;
+        t.insert({e.path().string(), e.is_directory() ? -1L : long(e.file_size())});
+    }
+    return t;
+}
+
+// A raw client that numbers its requests.
+struct Raw {
+    explicit Raw(uint16_t port) : c(port) {}
+    Reply Ask(uint8_t command, const Bytes& data = {}, uint32_t position = 0, const Bytes& extra = {}) {
+        auto r = c.Transact(Request(command, 0, ++sequence, position, data, extra));
+        return r ? Decode(*r) : Reply{};
+    }
+    Client c;
+    uint16_t sequence = 0;
+};
+
+Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// The log bodies, each without the client's "[127.0.0.1]: ".
+std::vector<std::string> ClientLines(const Server& server) {
+    std::string bad;
+    std::vector<std::string> out;
+    for (const std::string& b : LogBodies(server.Log(), &bad)) {
+        const std::string tag = "[127.0.0.1]: ";
+        out.push_back(b.compare(0, tag.size(), tag) == 0 ? b.substr(tag.size()) : "?" + b);
+    }
+    EXPECT_EQ(bad, "");
+    return out;
+}
+
+// Whether want occurs in lines as consecutive lines.
+bool HasRun(const std::vector<std::string>& lines, const std::vector<std::string>& want) {
+    return std::search(lines.begin(), lines.end(), want.begin(), want.end()) != lines.end();
+}
+
+std::string Dump(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const auto& l : lines) s += l + "\n";
+    return s;
+}
+
+void ExpectEmptyAck(const Reply& r, uint8_t command, uint32_t position = 0) {
+    EXPECT_TRUE(r.checksumOk);
+    EXPECT_EQ(r.command, command);
+    EXPECT_EQ(r.dataLength, 0u);
+    EXPECT_EQ(r.position, position);
+    EXPECT_TRUE(r.extra.empty());
+}
+
+void ExpectError(const Reply& r, const std::string& text) {
+    EXPECT_TRUE(r.checksumOk);
+    EXPECT_EQ(r.command, 0x40);
+    EXPECT_EQ(r.DataText(), text);
+    EXPECT_EQ(r.dataLength, text.size() + 1);
+}
+
+} // namespace
+
+// uploadOnly on: files of every size from one client and from two at once,
+// directories made, deletions refused, existing files never replaced.
+TEST(UploadNamespace, UploadOnlyLevel) {
+    Server server(Access(1, 0));
+    Session s = Open(server.port);
+    ASSERT_TRUE(s);
+
+    for (size_t n : {size_t(1), size_t(1024), size_t(1025), size_t(3u << 20)}) {
+        std::string name = "f" + std::to_string(n) + ".bin";
+        std::string content = Pattern(n, unsigned(n));
+        EXPECT_EQ(Put(s.get(), name, content), 0) << n;
+        EXPECT_TRUE(ReadFile(server.root + "/" + name) == content) << n << " bytes differ";
+    }
+    // libfsplib sends no piece for an empty file, only the install, and an
+    // install with nothing uploaded before it is refused.
+    EXPECT_EQ(Put(s.get(), "empty.bin", ""), -1);
+    EXPECT_FALSE(Exists(server.root + "/empty.bin"));
+
+    // Two sessions, two client ports, two uploads open at the same time.
+    {
+        Session s2 = Open(server.port);
+        ASSERT_TRUE(s2);
+        std::string one = Pattern(40000, 1), two = Pattern(30000, 2);
+        FSP_FILE* f1 = fsp_fopen(s.get(), "one.bin", "wb");
+        FSP_FILE* f2 = fsp_fopen(s2.get(), "two.bin", "wb");
+        ASSERT_TRUE(f1 && f2);
+        size_t maxOpen = 0;
+        for (size_t at = 0; at < one.size(); at += 1000) {
+            ASSERT_EQ(fsp_fwrite(one.data() + at, 1, 1000, f1), 1000u);
+            if (at < two.size()) {
+                ASSERT_EQ(fsp_fwrite(two.data() + at, 1, 1000, f2), 1000u);
+            }
+            maxOpen = std::max(maxOpen, TempFiles(server.workDir).size());
+        }
+        EXPECT_EQ(maxOpen, 2u);
+        EXPECT_EQ(fsp_fclose(f2), 0);
+        EXPECT_EQ(fsp_fclose(f1), 0);
+        EXPECT_TRUE(ReadFile(server.root + "/one.bin") == one);
+        EXPECT_TRUE(ReadFile(server.root + "/two.bin") == two);
+    }
+
+    // An existing file is never replaced, and the failed upload leaves no
+    // temporary file.
+    WriteFile(server.root + "/taken.txt", "original");
+    EXPECT_EQ(Put(s.get(), "taken.txt", "replacement"), -1);
+    EXPECT_EQ(ReadFile(server.root + "/taken.txt"), "original");
+    EXPECT_TRUE(TempFiles(server.workDir).empty());
+
+    // Directories may be made; nothing may be deleted.
+    EXPECT_EQ(fsp_mkdir(s.get(), "made"), 0);
+    EXPECT_TRUE(fs::is_directory(server.root + "/made"));
+    EXPECT_EQ(fsp_rmdir(s.get(), "made"), -1);
+    EXPECT_EQ(fsp_unlink(s.get(), "taken.txt"), -1);
+    EXPECT_TRUE(fs::is_directory(server.root + "/made"));
+    EXPECT_EQ(ReadFile(server.root + "/taken.txt"), "original");
+
+    Raw raw(server.port);
+    ExpectEmptyAck(raw.Ask(0x49, Text("newdir/")), 0x49);
+    EXPECT_TRUE(fs::is_directory(server.root + "/newdir"));
+    ExpectError(raw.Ask(0x46, Text("newdir")), "RMDIR:  Access Denied");
+    ExpectError(raw.Ask(0x45, Text("taken.txt")), "DEL_FILE: Access Denied");
+    ExpectError(raw.Ask(0x49, Text("newdir")), "MK_DIR:  Error making directory");
+    EXPECT_TRUE(fs::is_directory(server.root + "/newdir"));
+    EXPECT_TRUE(TempFiles(server.workDir).empty());
+
+    EXPECT_EQ(server.Stop(), 0);
+    auto lines = ClientLines(server);
+    EXPECT_TRUE(HasRun(lines, {"Begin Upload", "Uploaded f1.bin"})) << Dump(lines);
+    EXPECT_TRUE(HasRun(lines, {"Uploaded f1025.bin", "Begin Upload"})) << Dump(lines);
+    EXPECT_TRUE(HasRun(lines, {"Begin Upload", "Uploaded f3145728.bin"})) << Dump(lines);
+    EXPECT_TRUE(HasRun(lines, {"INSTALL:  Error Installing New File", "Uploaded empty.bin"})) << Dump(lines);
+    EXPECT_TRUE(HasRun(lines, {"INSTALL:  Error Installing New File", "Uploaded taken.txt"})) << Dump(lines);
+    EXPECT_TRUE(HasRun(lines, {"Created directory made", "RMDIR:  Access Denied",
+                               "DEL_FILE: Access Denied", "Created directory newdir/",
+                               "RMDIR:  Access Denied", "DEL_FILE: Access Denied",
+                               "MK_DIR:  Error making directory", "Created directory newdir"}))
+        << Dump(lines);
+    // One "Begin Upload" for each upload that sent a first piece.
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Begin Upload"), 7) << Dump(lines);
+}
+
+// Neither flag on: every changing command is refused with its own text,
+// which is the only line the request leaves, and nothing changes on disk.
+TEST(UploadNamespace, ReadOnlyLevelRefusesEveryChange) {
+    Server server(Access(0, 0));
+    fs::create_directories(server.root + "/dir");
+    WriteFile(server.root + "/file.txt", "content");
+    auto before = Tree(server.dir.path, server.logFile);
+
+    Session s = Open(server.port);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(fsp_mkdir(s.get(), "made"), -1);
+    EXPECT_EQ(fsp_rmdir(s.get(), "dir"), -1);
+    EXPECT_EQ(fsp_unlink(s.get(), "file.txt"), -1);
+    EXPECT_EQ(Put(s.get(), "up.txt", "data"), -1);
+
+    Raw raw(server.port);
+    ExpectError(raw.Ask(0x43, B("data")), "Upload Access Denied");
+    ExpectError(raw.Ask(0x44, Text("up.txt")), "Install Access Denied");
+    ExpectError(raw.Ask(0x45, Text("file.txt")), "DEL_FILE: Access Denied");
+    ExpectError(raw.Ask(0x46, Text("dir")), "RMDIR:  Access Denied");
+    ExpectError(raw.Ask(0x49, Text("made")), "MKDIR:  Access Denied");
+    ExpectError(raw.Ask(0x48, Text("dir")), "SET_PRO:  Access Denied");
+    ExpectError(raw.Ask(0x4B, Text("file.txt")), "GRAB_FILE:  Not Implemented on this Server");
+    ExpectError(raw.Ask(0x4C, Text("file.txt")), "GRAB_DONE:  Not Implemented on this Server");
+
+    EXPECT_TRUE(TempFiles(server.workDir).empty());
+    EXPECT_EQ(Tree(server.dir.path, server.logFile), before);
+    EXPECT_EQ(server.Stop(), 0);
+    std::vector<std::string> expected{
+        "MKDIR:  Access Denied", "RMDIR:  Access Denied", "DEL_FILE: Access Denied",
+        "Upload Access Denied",  "Upload Access Denied",  "Install Access Denied",
+        "DEL_FILE: Access Denied", "RMDIR:  Access Denied", "MKDIR:  Access Denied",
+        "SET_PRO:  Access Denied", "GRAB_FILE:  Not Implemented on this Server",
+        "GRAB_DONE:  Not Implemented on this Server"};
+    EXPECT_EQ(ClientLines(server), expected) << Dump(ClientLines(server));
+}
+
+// readWrite on, uploadOnly off: everything is served; failures answer the
+// tabled texts and still log the path; traversal gets nowhere; pieces in
+// any order install the same file; temporary files never outlive their
+// upload.
+TEST(UploadNamespace, ReadWriteLevel) {
+    Server server(Access(0, 1));
+    Session s = Open(server.port);
+    ASSERT_TRUE(s);
+
+    // The three commands, their failures, and an upload at this level.
+    EXPECT_EQ(fsp_mkdir(s.get(), "d"), 0);
+    EXPECT_EQ(Put(s.get(), "d/f.txt", "inside"), 0);
+    EXPECT_EQ(ReadFile(server.root + "/d/f.txt"), "inside");
+    EXPECT_EQ(fsp_rmdir(s.get(), "d"), -1);      // not empty
+    EXPECT_EQ(fsp_unlink(s.get(), "d"), -1);     // a directory
+    EXPECT_EQ(fsp_rmdir(s.get(), "d/f.txt"), -1); // a file
+    EXPECT_EQ(fsp_mkdir(s.get(), "d"), -1);      // exists
+    EXPECT_EQ(fsp_mkdir(s.get(), "x/y"), -1);    // no parent
+    EXPECT_FALSE(Exists(server.root + "/x"));
+    EXPECT_EQ(fsp_unlink(s.get(), "d/f.txt"), 0);
+    EXPECT_FALSE(Exists(server.root + "/d/f.txt"));
+    EXPECT_EQ(fsp_rmdir(s.get(), "d"), 0);
+    EXPECT_FALSE(Exists(server.root + "/d"));
+    EXPECT_EQ(fsp_unlink(s.get(), "gone.txt"), -1);
+
+    Raw raw(server.port);
+    ExpectEmptyAck(raw.Ask(0x49, Text("r")), 0x49);
+    ExpectError(raw.Ask(0x49, Text("r")), "MK_DIR:  Error making directory");
+    ExpectError(raw.Ask(0x45, Text("r")), "DEL_FILE:  Error deleting file!");
+    ExpectEmptyAck(raw.Ask(0x46, Text("r")), 0x46);
+    ExpectError(raw.Ask(0x46, Text("r")), "DEL_DIR:  Error removing directory");
+    // A name with no NUL in the bytes sent is answered like a bad name.
+    ExpectError(raw.Ask(0x49, B("loose")), "MK_DIR:  Error making directory");
+    EXPECT_FALSE(Exists(server.root + "/loose"));
+
+    // Traversal: out of the root, through "..", by an absolute path of this
+    // machine, and by drive letter, with every changing command.
+    fs::create_directories(server.root + "/keepdir");
+    WriteFile(server.root + "/keep.txt", "keep");
+    WriteFile(server.dir.path + "/victim.txt", "victim");
+    fs::create_directories(server.dir.path + "/outdir");
+    std::string drive = WinPath(server.dir.path);       // Z:\...
+    std::string driveFwd = "Z:" + server.dir.path;      // Z:/...
+    auto before = Tree(server.dir.path, server.logFile);
+    std::vector<std::string> escapes{
+        "../", "/../", "keepdir/../../", "keepdir/..", server.dir.path + "/",
+        drive + "\\", driveFwd + "/", "C:/",
+    };
+    for (const std::string& e : escapes) {
+        EXPECT_EQ(fsp_unlink(s.get(), (e + "victim.txt").c_str()), -1) << e;
+        EXPECT_EQ(fsp_rmdir(s.get(), (e + "outdir").c_str()), -1) << e;
+        EXPECT_EQ(fsp_mkdir(s.get(), (e + "made").c_str()), -1) << e;
+        EXPECT_EQ(Put(s.get(), e + "up.txt", "escaped"), -1) << e;
+    }
+    EXPECT_EQ(fsp_unlink(s.get(), "keepdir/../keep.txt"), -1);
+    EXPECT_EQ(fsp_rmdir(s.get(), "keepdir/../keepdir"), -1);
+    EXPECT_EQ(fsp_mkdir(s.get(), "a..b"), -1);
+    EXPECT_EQ(Put(s.get(), "a..b", "dots"), -1);
+    EXPECT_EQ(Put(s.get(), "keep.txt:stream", "hidden"), -1);
+    ExpectError(raw.Ask(0x49, Text("../made")), "MK_DIR:  Error making directory");
+    ExpectError(raw.Ask(0x45, Text("../victim.txt")), "DEL_FILE:  Error deleting file!");
+    ExpectError(raw.Ask(0x46, Text("../outdir")), "DEL_DIR:  Error removing directory");
+    EXPECT_EQ(Tree(server.dir.path, server.logFile), before);
+    EXPECT_FALSE(Exists(Prefix() + "/drive_c/made"));
+    EXPECT_FALSE(Exists(Prefix() + "/drive_c/up.txt"));
+    EXPECT_TRUE(TempFiles(server.workDir).empty());
+
+    // Raw pieces: in order, then reversed with repeats and a late first
+    // piece, from two client ports; each is acknowledged at its position.
+    std::string data = Pattern(2548, 7);
+    struct Piece { uint32_t at, n; };
+    std::vector<Piece> forward{{0, 1024}, {1024, 1024}, {2048, 500}};
+    std::vector<Piece> shuffled{{2048, 500}, {1024, 1024}, {0, 1024}, {2048, 500}, {0, 1024}, {1024, 1024}, {0, 1024}};
+    Raw a(server.port), b(server.port);
+    for (const Piece& p : forward)
+        ExpectEmptyAck(a.Ask(0x43, B(data.substr(p.at, p.n)), p.at), 0x43, p.at);
+    for (const Piece& p : shuffled)
+        ExpectEmptyAck(b.Ask(0x43, B(data.substr(p.at, p.n)), p.at), 0x43, p.at);
+    EXPECT_EQ(TempFiles(server.workDir).size(), 2u);
+    // Extra data on an install (a time stamp, say) is ignored.
+    ExpectEmptyAck(a.Ask(0x44, Text("forward.bin"), 4, Bytes{0x30, 0x00, 0x00, 0x00}), 0x44);
+    ExpectEmptyAck(b.Ask(0x44, Text("shuffled.bin")), 0x44);
+    EXPECT_TRUE(ReadFile(server.root + "/forward.bin") == data);
+    EXPECT_TRUE(ReadFile(server.root + "/shuffled.bin") == data);
+
+    // An empty piece opens an upload too: an empty file is installed.
+    ExpectEmptyAck(a.Ask(0x43, {}, 0), 0x43);
+    ExpectEmptyAck(a.Ask(0x44, Text("empty.bin")), 0x44);
+    EXPECT_TRUE(Exists(server.root + "/empty.bin"));
+    EXPECT_EQ(ReadFile(server.root + "/empty.bin"), "");
+
+    // A piece at 2^31 cannot be placed; the install after it fails onto an
+    // existing name and takes the temporary file along.
+    ExpectError(a.Ask(0x43, B("x"), 0x80000000u), "UPLOAD:  Error Uploading");
+    ExpectError(a.Ask(0x43, B("x"), 0xFFFFFC00u), "UPLOAD:  Error Uploading");
+    ExpectError(a.Ask(0x44, Text("keep.txt")), "INSTALL:  Error Installing New File");
+    EXPECT_EQ(ReadFile(server.root + "/keep.txt"), "keep");
+    EXPECT_TRUE(TempFiles(server.workDir).empty());
+    // Nothing uploaded before: refused, nothing made.
+    ExpectError(a.Ask(0x44, Text("nothing.txt")), "INSTALL:  Error Installing New File");
+    EXPECT_FALSE(Exists(server.root + "/nothing.txt"));
+
+    // Closed with an upload open: its temporary file goes with the server.
+    ExpectEmptyAck(b.Ask(0x43, B("left open"), 0), 0x43);
+    EXPECT_EQ(TempFiles(server.workDir).size(), 1u);
+    s.reset();
+    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_TRUE(TempFiles(server.workDir).empty());
+
+    auto lines = ClientLines(server);
+    EXPECT_TRUE(HasRun(lines, {"Created directory d", "Begin Upload", "Uploaded d/f.txt",
+                               "DEL_DIR:  Error removing directory", "Removed directory d",
+                               "DEL_FILE:  Error deleting file!", "Deleted d",
+                               "DEL_DIR:  Error removing directory", "Removed directory d/f.txt",
+                               "MK_DIR:  Error making directory", "Created directory d",
+                               "MK_DIR:  Error making directory", "Created directory x/y",
+                               "Deleted d/f.txt", "Removed directory d",
+                               "DEL_FILE:  Error deleting file!", "Deleted gone.txt"}))
+        << Dump(lines);
+    EXPECT_TRUE(HasRun(lines, {"MK_DIR:  Error making directory", "Created directory loose"}))
+        << Dump(lines);
+    EXPECT_TRUE(HasRun(lines, {"DEL_DIR:  Error removing directory", "Removed directory ../outdir"}))
+        << Dump(lines);
+    EXPECT_TRUE(HasRun(lines, {"UPLOAD:  Error Uploading", "UPLOAD:  Error Uploading",
+                               "INSTALL:  Error Installing New File", "Uploaded keep.txt",
+                               "INSTALL:  Error Installing New File", "Uploaded nothing.txt",
+                               "Begin Upload"}))
+        << Dump(lines);
+    EXPECT_TRUE(HasRun(lines, {"Uploaded forward.bin", "Uploaded shuffled.bin", "Begin Upload",
+                               "Uploaded empty.bin"}))
+        << Dump(lines);
+}
