@@ -7,6 +7,8 @@ add_library(vfspd_win STATIC
   engine/FSPDaemon.cpp
   engine/UploadCache.cpp
   engine/handlers/Info.cpp
+  engine/handlers/GetDirectory.cpp
+  engine/handlers/GetFile.cpp
   engine/handlers/Upload.cpp
   engine/handlers/Namespace.cpp
   engine/handlers/Pending.cpp

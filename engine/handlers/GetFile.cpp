@@ -1,0 +1,59 @@
+// The get-file command: one block of a file, read at the position the
+// client names. The file is opened and closed within the request.
+#include "../FSPDaemon.h"
+#include "../core/Listing.h"
+
+namespace {
+struct FileHandle {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    ~FileHandle() { Close(); }
+    void Close() {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+    }
+};
+} // namespace
+
+void FSPDaemon::GetFile() {
+    char shown[fsp::kMaxPayload];
+    fsp::RequestPathText(*this, shown, sizeof(shown));
+    const uint32_t n = fsp::RequestBlockSize(*this);
+    const char* path = fsp::RequestText(*this);
+    char local[fsp::kMaxPath];
+    if (!path || !fsp::BuildLocalPath(local, rootPath, path)) {
+        ErrorMsgf("Unable to open file: %s", shown);
+        return;
+    }
+
+    FileHandle file;
+    file.h = CreateFileA(local, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_RANDOM_ACCESS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (file.h != INVALID_HANDLE_VALUE &&
+        (!GetFileInformationByHandle(file.h, &info) ||
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)))
+        file.Close();
+    if (file.h == INVALID_HANDLE_VALUE) {
+        ErrorMsgf("Unable to open file: %s", shown);
+        return;
+    }
+    // The position is unsigned: files up to 4 GiB can be fetched whole.
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(position);
+    if (!SetFilePointerEx(file.h, at, nullptr, FILE_BEGIN)) {
+        file.Close();
+        ErrorMsgf("Seek error on file: %s", shown);
+        return;
+    }
+    unsigned char buffer[fsp::kMaxBlock];
+    DWORD got = 0;
+    BOOL read = ReadFile(file.h, buffer, n, &got, nullptr);
+    file.Close();
+    if (!read) {
+        ErrorMsgf("Read error on file: %s", shown);
+        return;
+    }
+    // Clients match a block to their request by its position.
+    Reply(position, buffer, nullptr, int(got), 0, 0);
+    if (got < n) LogClientf("Downloaded %s", local);
+}
