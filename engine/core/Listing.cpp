@@ -9,8 +9,6 @@ namespace {
 constexpr uint64_t kTicksPerSecond = 10000000;
 constexpr uint64_t kEpochDelta = 11644473600;
 
-const unsigned char kZeros[kMaxBlock] = {};
-
 void MakeSynthetic(unsigned char* area, const char* name) {
     std::memset(area, 0, kMarkerSize);
     area[8] = kTypeDir;
@@ -112,7 +110,7 @@ int ListingWriter::Finish() {
         finished = true;
         // After an exactly full block the marker starts the next one;
         // otherwise the placement rule left room for it.
-        Emit(kZeros, kMarkerSize);
+        Emit(nullptr, kMarkerSize);
     }
     if (tooSmall) return -1;
     uint64_t end = offset < start + capacity ? offset : start + capacity;
