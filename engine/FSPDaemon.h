@@ -6,6 +6,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "core/ListingCache.h"
 #include "core/Packet.h"
 #include "core/Paths.h"
 #include "../settings/EventLog.h"
@@ -81,6 +82,8 @@ public:
     int privMode = 0;
     int thruOut = 0;
     UploadCache uploadCache;
+    // Listings laid out at position 0, for the blocks that follow.
+    fsp::ListingCache listingCache{fsp::ListingCache::kDefaultBytes, fsp::ListingCache::kDefaultListings};
     int acceptRequests = 1;
     HWND hWnd = nullptr;
     char errorText[1024] = {};

@@ -62,7 +62,7 @@ void ListingWriter::Emit(const unsigned char* bytes, uint64_t n) {
     uint64_t end = start + capacity;
     uint64_t from = offset > start ? offset : start;
     uint64_t to = offset + n < end ? offset + n : end;
-    if (from < to) {
+    if (from < to && out) { // no buffer: measuring only
         unsigned char* dst = out + (from - start);
         size_t count = size_t(to - from);
         if (bytes) std::memcpy(dst, bytes + (from - offset), count);

@@ -78,7 +78,8 @@ uint32_t RequestBlockSize(const RequestRecord& rec);
 class ListingWriter {
 public:
     // blockSize is rounded down to a multiple of 4. The synthetic "." and
-    // ".." entries are laid out here.
+    // ".." entries are laid out here. A null out only measures: Length()
+    // after Finish is the stream's length.
     ListingWriter(unsigned char* out, uint32_t capacity, uint32_t blockSize, uint32_t start);
 
     // Feeds the next enumerated entry. Returns 1 to go on, 0 when the window

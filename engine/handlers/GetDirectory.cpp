@@ -1,9 +1,11 @@
 // The get-directory command: one block of a directory's listing. The
 // layout lives in core/Listing; this side only enumerates the directory.
 #include <cstring>
+#include <vector>
 
 #include "../FSPDaemon.h"
 #include "../core/Listing.h"
+#include "../core/ListingCache.h"
 
 namespace {
 constexpr int kNotFound = -1;
@@ -34,22 +36,40 @@ int NextFound(void* context, fsp::DirEntry* e) {
     return 1;
 }
 
-// One block of the listing of the directory at local path dir, for
-// block size b, into block. Returns its length, kNotFound or kTooSmall.
-int BuildDirectory(const char* dir, unsigned char* block, uint32_t b, uint32_t position) {
+// Starts the enumeration of the directory at local path dir.
+bool StartEnumeration(const char* dir, Enumeration* en) {
     char pattern[fsp::kMaxPath];
     size_t n = std::strlen(dir);
     const char* wildcard = (n > 0 && dir[n - 1] == '\\') ? "*.*" : "\\*.*";
-    if (n + std::strlen(wildcard) >= sizeof(pattern)) return kNotFound;
+    if (n + std::strlen(wildcard) >= sizeof(pattern)) return false;
     std::memcpy(pattern, dir, n);
     std::memcpy(pattern + n, wildcard, std::strlen(wildcard) + 1);
+    en->find = FindFirstFileA(pattern, &en->data);
+    en->pending = en->find != INVALID_HANDLE_VALUE;
+    return en->pending;
+}
 
+// One block of the listing of the directory at local path dir, for
+// block size b, into block, enumerating up to that block. Returns its
+// length, kNotFound or kTooSmall.
+int BuildDirectory(const char* dir, unsigned char* block, uint32_t b, uint32_t position) {
     Enumeration en;
-    en.find = FindFirstFileA(pattern, &en.data);
-    if (en.find == INVALID_HANDLE_VALUE) return kNotFound;
-    en.pending = true;
+    if (!StartEnumeration(dir, &en)) return kNotFound;
     int length = fsp::BuildBlock(block, b, position, NextFound, &en);
     return length < 0 ? kTooSmall : length;
+}
+
+// The whole listing of dir laid out for block size b, from one
+// enumeration. Returns 1, kNotFound or kTooSmall.
+int LayOutDirectory(const char* dir, uint32_t b, std::vector<unsigned char>* stream) {
+    fsp::EntryList entries;
+    {
+        Enumeration en;
+        if (!StartEnumeration(dir, &en)) return kNotFound;
+        fsp::DirEntry e;
+        while (NextFound(&en, &e)) entries.Add(e);
+    }
+    return entries.LayOut(b, stream) < 0 ? kTooSmall : 1;
 }
 } // namespace
 
@@ -64,7 +84,26 @@ void FSPDaemon::GetDirectory() {
         return;
     }
     unsigned char block[fsp::kMaxBlock];
-    int length = BuildDirectory(local, block, fsp::RequestBlockSize(*this), position);
+    uint32_t b = fsp::RequestBlockSize(*this);
+    // Port and address: the six bytes that name a client.
+    const unsigned char* client = reinterpret_cast<const unsigned char*>(&clientAddr.sin_port);
+    int length;
+    // A listing is read block by block from position 0: lay it out whole
+    // once there and serve the client's following blocks from that, so a
+    // listing costs one enumeration, not one per block. Position 0 always
+    // looks afresh; a block without a kept listing enumerates up to itself.
+    if (position == 0) {
+        std::vector<unsigned char> stream;
+        length = LayOutDirectory(local, b, &stream);
+        if (length == 1) {
+            length = fsp::SliceListing(stream, b, 0, block);
+            listingCache.Store(client, local, b, std::move(stream));
+        }
+    } else if (const std::vector<unsigned char>* kept = listingCache.Find(client, local, b)) {
+        length = fsp::SliceListing(*kept, b, position, block);
+    } else {
+        length = BuildDirectory(local, block, b, position);
+    }
     if (length == kNotFound) {
         ErrorMsgf("Directory %s does not exist!", shown);
         return;

@@ -3,6 +3,7 @@ add_executable(core_tests
   tests/native/PacketTest.cpp
   tests/native/PolicyPathTest.cpp
   tests/native/LogTextTest.cpp
+  tests/native/ListingCacheTest.cpp
   tests/native/ListingTest.cpp
 )
 target_compile_options(core_tests PRIVATE ${VFSPD_WARNINGS} ${VFSPD_SANITIZE})
