@@ -1,7 +1,7 @@
 // Measures vfspd.exe under Wine against the platform's own limit, an echo
 // server with the same receive path, with one stop-and-wait client on
 // 127.0.0.1. Prints medians of several runs.
-// Usage: fspbench [runs]
+// Usage: fspbench [runs] [version]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -128,6 +128,8 @@ int List(Wire& w, const std::string& dir) {
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::atoi(argv[1]) : 5;
     if (runs < 1) runs = 1;
+    // "version" as a second argument measures version requests alone.
+    bool quick = argc > 2 && std::string(argv[2]) == "version";
 
     Settings settings; // first-run defaults but for port and root
     Server vfspd(settings);
@@ -166,6 +168,11 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     };
     row("version", kVersions, 0, Versions);
+    if (quick) {
+        kill(echo, SIGTERM);
+        waitpid(echo, nullptr, 0);
+        return 0;
+    }
     row("download 20 MiB / 1024", kBlocks + 1, 20, [](Wire& w) { Download(w, "big.bin"); });
     int upload = 0;
     row("upload 20 MiB / 1024 + inst", kBlocks + 1, 20, [&](Wire& w) {
