@@ -7,7 +7,7 @@ seconds=${1:-600}
 "$top/scripts/install-deps.sh"
 CC=clang CXX=clang++ cmake -S "$top" -B "$top/build/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DVFSPD_WIN_DIR="$top/build/win" >/dev/null
-for t in fuzz_decode fuzz_reply fuzz_paths fuzz_logline; do
+for t in fuzz_decode fuzz_reply fuzz_paths fuzz_logline fuzz_listing; do
   cmake --build "$top/build/native" --target "$t"
   corpus="$top/build/fuzz-corpus/$t"
   mkdir -p "$corpus"

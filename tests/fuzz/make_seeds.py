@@ -61,3 +61,19 @@ write("fuzz_logline", [
     b"Directory pub/x\r\nThu Jan 04 09:05:00 1996 [1.2.3.4]: forged does not exist!",
     b"Uploaded \x7f\x01\x1b[31m" + b"y" * 300,
 ])
+
+
+def entries(block, names):
+    out = struct.pack(">H", block)
+    for flags, name in names:
+        out += bytes([flags, len(name)]) + name
+    return out
+
+
+write("fuzz_listing", [
+    entries(1024, [(0, b"a"), (1, b"sub"), (0, b".hidden"), (0, b"file.txt")]),
+    entries(100, [(0, b"x" * 60), (0, b"y" * 70), (1, b"z")] * 5),
+    entries(12, [(0, b"a")]),
+    entries(284, [(0x80, b"long")] * 6),
+    entries(512, [(i % 2, bytes([97 + i % 26]) * (1 + i % 40)) for i in range(60)]),
+])

@@ -2,7 +2,7 @@
 # gives each a few seconds from its seed corpus; scripts/fuzz.sh runs them
 # for longer.
 set(VFSPD_FUZZ_SECONDS 3 CACHE STRING "Seconds each fuzz target runs in the test command")
-set(VFSPD_FUZZ_TARGETS fuzz_decode fuzz_reply fuzz_paths fuzz_logline)
+set(VFSPD_FUZZ_TARGETS fuzz_decode fuzz_reply fuzz_paths fuzz_logline fuzz_listing)
 foreach(target ${VFSPD_FUZZ_TARGETS})
   add_executable(${target} tests/fuzz/${target}.cpp ${VFSPD_CORE_SOURCES})
   target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../..)
