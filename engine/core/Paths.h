@@ -16,7 +16,8 @@ char* CleanPath(char* path);
 // (kMaxPath bytes). A root without its final backslash gets one between
 // the two, so a request can never reach a sibling of the root. Returns 0,
 // leaving out empty, when the result would not fit or holds "..", or
-// the request path holds a colon.
+// the request path holds a colon, a device name (CON, NUL, COM1, lpt1.txt
+// ...) or a name that ends in a dot or a blank.
 int BuildLocalPath(char* out, const char* root, const char* requestPath);
 
 } // namespace fsp

@@ -90,3 +90,39 @@ TEST(Paths, LocalPathsStayUnderTheRoot) {
     std::string longRoot(259, 'r');
     EXPECT_EQ(Local(longRoot.c_str(), "x"), "<refused>");
 }
+
+TEST(Paths, DeviceNamesAreRefusedAnywhereAlongThePath) {
+    for (const char* p : {"CON", "PRN", "AUX", "NUL", "COM1", "COM9", "LPT1", "LPT9", "con", "nUl",
+                          "Lpt3", "con.txt", "NUL.tar.gz", "aux.", "nul .txt", "com1 ", "sub/NUL",
+                          "sub\\con.log", "NUL/x", "/prn", "a/b/lpt2.dat/c"})
+        EXPECT_EQ(Local("Z:\\srv\\", p), "<refused>") << p;
+    // Names that only begin or end like a device name are files.
+    EXPECT_EQ(Local("Z:\\srv\\", "CONSOLE"), "Z:\\srv\\CONSOLE");
+    EXPECT_EQ(Local("Z:\\srv\\", "null"), "Z:\\srv\\null");
+    EXPECT_EQ(Local("Z:\\srv\\", "COM0"), "Z:\\srv\\COM0");
+    EXPECT_EQ(Local("Z:\\srv\\", "COM10"), "Z:\\srv\\COM10");
+    EXPECT_EQ(Local("Z:\\srv\\", "LPT"), "Z:\\srv\\LPT");
+    EXPECT_EQ(Local("Z:\\srv\\", "xcon.txt"), "Z:\\srv\\xcon.txt");
+    EXPECT_EQ(Local("Z:\\srv\\", "my.con"), "Z:\\srv\\my.con");
+    EXPECT_EQ(Local("Z:\\srv\\", "nul_/x"), "Z:\\srv\\nul_\\x");
+    // The root itself is the operator's and is not judged.
+    EXPECT_EQ(Local("Z:\\NUL\\", "x"), "Z:\\NUL\\x");
+}
+
+TEST(Paths, NamesEndingInADotOrABlankAreRefused) {
+    // The platform drops them and would open another name than the one
+    // asked for: "f." is "f", "sub./x" is "sub\x".
+    for (const char* p : {"f.", "f ", "dir.", "dir./", "f. .", "f .", "sub./inner.txt",
+                          "sub /inner.txt", ".", "./f", "a/./b", " ", "a\\b. \\c"})
+        EXPECT_EQ(Local("Z:\\srv\\", p), "<refused>") << p;
+    // Dots and blanks elsewhere in a name are part of it, and a trailing
+    // separator ends the path, not a name.
+    EXPECT_EQ(Local("Z:\\srv\\", ".hidden"), "Z:\\srv\\.hidden");
+    EXPECT_EQ(Local("Z:\\srv\\", "a.b.c"), "Z:\\srv\\a.b.c");
+    EXPECT_EQ(Local("Z:\\srv\\", " lead"), "Z:\\srv\\ lead");
+    EXPECT_EQ(Local("Z:\\srv\\", "two words.txt"), "Z:\\srv\\two words.txt");
+    EXPECT_EQ(Local("Z:\\srv\\", "dir/"), "Z:\\srv\\dir");
+    EXPECT_EQ(Local("Z:\\srv\\", "a//b"), "Z:\\srv\\a\\\\b");
+    EXPECT_EQ(Local("Z:\\srv\\", "/"), "Z:\\srv\\");
+    EXPECT_EQ(Local("Z:\\srv.\\", "x"), "Z:\\srv.\\x");
+}
