@@ -81,8 +81,15 @@ int UploadCache::Upload(sockaddr* address, long position, unsigned char* data, i
 int UploadCache::Install(sockaddr* address, char* target) {
     UploadEntry* e = Find(address);
     if (!e) return 0;
+    // A move to another volume is a copy, and a copy that runs out of room
+    // leaves a cut-off file under the new name. A move never replaces, so
+    // a name that was free before and is taken after a failed move holds
+    // only what the move left: a failed install leaves nothing installed.
+    bool targetFree = GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES;
     int ok = e->tempFileName[0] && MoveFileA(e->tempFileName, target) ? 1 : 0;
     if (ok) return Remove(address);
+    if (targetFree && e->tempFileName[0] && GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES)
+        ::DeleteFileA(target);
     Discard(address);
     return 0;
 }

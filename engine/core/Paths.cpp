@@ -76,4 +76,10 @@ int BuildLocalPath(char* out, const char* root, const char* requestPath) {
     return 1;
 }
 
+int NamesEntry(const char* requestPath) {
+    for (const char* p = requestPath; *p; ++p)
+        if (*p != '/' && *p != '\\') return 1;
+    return 0;
+}
+
 } // namespace fsp

@@ -20,4 +20,9 @@ char* CleanPath(char* path);
 // ...) or a name that ends in a dot or a blank.
 int BuildLocalPath(char* out, const char* root, const char* requestPath);
 
+// Whether a request path names an entry below the root: 0 for an empty
+// path and for one of separators only, which name the root itself. The
+// root may be listed but is never fetched, made, removed or replaced.
+int NamesEntry(const char* requestPath);
+
 } // namespace fsp

@@ -8,12 +8,13 @@ namespace {
 // Builds the local path and hands it to change; answers the empty reply or
 // the failure text, then logs the request's path, on success and failure
 // alike. A name without a NUL in the data, one with "..", a colon, or one
-// too long never reaches the file system.
+// too long never reaches the file system, nor does a path that names the
+// root itself: a client never makes or removes the served root.
 template <typename Change>
 void ChangeTree(FSPDaemon& d, Change change, const char* failure, const char* logFormat) {
     const char* name = fsp::RequestText(d);
     char local[MAX_PATH];
-    if (name && fsp::BuildLocalPath(local, d.rootPath, name) && change(local))
+    if (name && fsp::NamesEntry(name) && fsp::BuildLocalPath(local, d.rootPath, name) && change(local))
         d.Reply(0, nullptr, nullptr, 0, 0, 0);
     else
         d.ErrorMsg(failure);

@@ -27,7 +27,8 @@ void FSPDaemon::Install() {
     const char* name = fsp::RequestText(*this);
     char target[MAX_PATH];
     int installed = 0;
-    if (name && fsp::BuildLocalPath(target, rootPath, name)) {
+    // The root itself is never replaced by an upload.
+    if (name && fsp::NamesEntry(name) && fsp::BuildLocalPath(target, rootPath, name)) {
         installed = uploadCache.Install(client, target);
     } else {
         // No usable name: the upload ends here, as after a failed move.

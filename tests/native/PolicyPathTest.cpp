@@ -126,3 +126,8 @@ TEST(Paths, NamesEndingInADotOrABlankAreRefused) {
     EXPECT_EQ(Local("Z:\\srv\\", "/"), "Z:\\srv\\");
     EXPECT_EQ(Local("Z:\\srv.\\", "x"), "Z:\\srv.\\x");
 }
+
+TEST(Paths, OnlyAPathWithANameNamesAnEntryBelowTheRoot) {
+    for (const char* p : {"", "/", "\\", "//", "/\\/"}) EXPECT_EQ(NamesEntry(p), 0) << p;
+    for (const char* p : {"a", "/a", "a/", "\\\\a", " ", "."}) EXPECT_EQ(NamesEntry(p), 1) << p;
+}
