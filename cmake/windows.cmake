@@ -36,6 +36,10 @@ target_link_libraries(vfspd PRIVATE vfspd_win)
 add_executable(closewin tests/e2e/closewin.cpp)
 target_compile_options(closewin PRIVATE ${VFSPD_WARNINGS})
 
+# Holds a file open with no sharing while a fault test runs.
+add_executable(holdfile tests/e2e/holdfile.cpp)
+target_compile_options(holdfile PRIVATE ${VFSPD_WARNINGS})
+
 # The benchmark's reference: the fastest a GUI-thread UDP server can be.
 add_executable(echo WIN32 EXCLUDE_FROM_ALL bench/echo.cpp)
 target_link_libraries(echo PRIVATE ws2_32)

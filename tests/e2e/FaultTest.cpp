@@ -1,0 +1,436 @@
+// Faults of the file system and of the log, injected under a running
+// vfspd.exe: a root that is missing or a file, a log that cannot be
+// opened, a file another program holds, a working directory that takes no
+// temporary file, and a disk that fills during an upload and an install.
+// Each request gets its command's failure text, the server goes on
+// serving, and nothing already on disk is damaged.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Harness.h"
+
+#ifndef VFSPD_WIN_DIR
+#error "VFSPD_WIN_DIR names the Windows build tree"
+#endif
+
+using namespace e2e;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Raw {
+    explicit Raw(uint16_t port) : c(port) {}
+    Reply Ask(uint8_t command, const Bytes& data = {}, uint32_t position = 0) {
+        auto r = c.Transact(Request(command, 0, ++sequence, position, data));
+        EXPECT_TRUE(r) << "no answer to command " << int(command);
+        return r ? Decode(*r) : Reply{};
+    }
+    Client c;
+    uint16_t sequence = 0;
+};
+
+Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+std::string S(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+std::string Pattern(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        s[i] = char(x >> 16);
+    }
+    return s;
+}
+
+void ExpectError(const Reply& r, const std::string& text) {
+    EXPECT_TRUE(r.checksumOk);
+    EXPECT_EQ(r.command, 0x40);
+    EXPECT_EQ(r.DataText(), text);
+    EXPECT_EQ(r.dataLength, text.size() + 1);
+}
+
+void ExpectAck(const Reply& r, uint8_t command) {
+    EXPECT_TRUE(r.checksumOk);
+    EXPECT_EQ(r.command, command) << r.DataText();
+    EXPECT_EQ(r.dataLength, 0u);
+}
+
+// A good request after a fault: the version is answered.
+void ExpectServing(Raw& raw, Server& server) {
+    Reply v = raw.Ask(0x10);
+    EXPECT_EQ(v.command, 0x10);
+    EXPECT_EQ(v.DataText(), "VrelFSPd for Win95 v1.0b3 Dec 18 1995");
+    EXPECT_TRUE(server.Running());
+}
+
+// Uploads content in 1024-byte pieces and installs it as name; returns
+// the install's reply.
+Reply Put(Raw& raw, const std::string& name, const std::string& content) {
+    for (size_t at = 0; at < content.size(); at += 1024) {
+        Reply r = raw.Ask(0x43, B(content.substr(at, 1024)), uint32_t(at));
+        EXPECT_EQ(r.command, 0x43) << r.DataText() << " at " << at;
+    }
+    return raw.Ask(0x44, Text(name));
+}
+
+// A download of a whole file, block by block.
+std::string Get(Raw& raw, const std::string& name, Reply* failure = nullptr) {
+    std::string out;
+    for (;;) {
+        Reply r = raw.Ask(0x42, Text(name), uint32_t(out.size()));
+        if (r.command != 0x42) {
+            if (failure) *failure = r;
+            return "<failed: " + r.DataText() + ">";
+        }
+        out += S(r.data);
+        if (r.data.size() < 1024) return out;
+    }
+}
+
+int TempFileCount(const std::string& dir) {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        std::string up = e.path().filename().string();
+        for (char& c : up) c = char(std::toupper(static_cast<unsigned char>(c)));
+        if (up.compare(0, 3, "FSP") == 0 && up.size() > 4 && up.compare(up.size() - 4, 4, ".TMP") == 0) ++n;
+    }
+    return n;
+}
+
+// Every entry below dir with its size and a digest of its content, so a
+// change shows and a difference stays short to print.
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (e.is_directory()) {
+            out[e.path().string()] = "<dir>";
+            continue;
+        }
+        std::string content = ReadFile(e.path().string());
+        out[e.path().string()] = std::to_string(content.size()) + " bytes, digest " +
+                                 std::to_string(std::hash<std::string>()(content));
+    }
+    return out;
+}
+
+Settings ReadWrite(const std::string& logDir) {
+    Settings s;
+    s.flags["ReadWrite"] = 1;
+    // The log lives apart from the working directory, which some faults
+    // cover with a mount.
+    s.logPath = WinPath(logDir + "/VFSPD.LOG");
+    return s;
+}
+
+// A tmpfs mounted over a directory for the span of a test, and taken off
+// again. The server resolves every path by name, so a mount made while it
+// runs is what it meets at its next request.
+class Mount {
+public:
+    Mount(const std::string& dir, const std::string& options) : dir(dir) {
+        if (mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0) mounted = true;
+        else error = std::strerror(errno);
+    }
+    ~Mount() { Unmount(); }
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+    void Unmount() {
+        if (mounted && umount2(dir.c_str(), MNT_DETACH) == 0) mounted = false;
+    }
+    // Makes a mounted tmpfs read-only, once its content is in place.
+    bool ReadOnly() { return mount("tmpfs", dir.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+    bool mounted = false;
+    std::string error;
+
+private:
+    std::string dir;
+};
+
+#define MOUNT_OR_SKIP(m)                                                                        \
+    if (!(m).mounted)                                                                           \
+    GTEST_SKIP() << "cannot mount a tmpfs here (" << (m).error                                  \
+                 << "); the fault needs a size-limited or read-only directory"
+
+const std::string kWin = VFSPD_WIN_DIR;
+
+} // namespace
+
+// The root is missing, then a plain file, then a directory again: listings
+// and downloads fail with their texts, no change reaches the file system
+// at the root's place, and the server serves the root once it is there.
+TEST(Faults, RootMissingOrAFile) {
+    TempDir base;
+    const std::string root = base.path + "/root";
+    Settings s = ReadWrite(base.path);
+    s.rootPath = WinPath(root);
+    Server server(s);
+    Raw raw(server.port);
+
+    for (const char* state : {"missing", "a file"}) {
+        SCOPED_TRACE(std::string("root ") + state);
+        if (std::string(state) == "a file") WriteFile(root, "the operator's file");
+        const std::string before = Exists(root) ? ReadFile(root) : "<none>";
+
+        ExpectError(raw.Ask(0x41, Text("/")), "Directory / does not exist!");
+        ExpectError(raw.Ask(0x41, Text("sub")), "Directory sub does not exist!");
+        ExpectError(raw.Ask(0x41, Text("")), "Directory  does not exist!");
+        ExpectError(raw.Ask(0x42, Text("f")), "Unable to open file: f");
+        // The root itself is neither a file to fetch nor one to delete, and
+        // it is not made, removed or replaced through a request.
+        for (const char* self : {"", "/", "\\", "//"}) {
+            SCOPED_TRACE(std::string("path \"") + self + "\"");
+            ExpectError(raw.Ask(0x42, Text(self)), std::string("Unable to open file: ") + self);
+            ExpectError(raw.Ask(0x45, Text(self)), "DEL_FILE:  Error deleting file!");
+            ExpectError(raw.Ask(0x46, Text(self)), "DEL_DIR:  Error removing directory");
+            ExpectError(raw.Ask(0x49, Text(self)), "MK_DIR:  Error making directory");
+            ExpectAck(raw.Ask(0x43, B("piece")), 0x43);
+            ExpectError(raw.Ask(0x44, Text(self)), "INSTALL:  Error Installing New File");
+        }
+        ExpectError(raw.Ask(0x42), "Unable to open file: ");
+        ExpectError(raw.Ask(0x49, Text("d")), "MK_DIR:  Error making directory");
+        ExpectAck(raw.Ask(0x43, B("piece")), 0x43);
+        ExpectError(raw.Ask(0x44, Text("new.txt")), "INSTALL:  Error Installing New File");
+        EXPECT_EQ(TempFileCount(server.workDir), 0);
+        EXPECT_EQ(Exists(root) ? ReadFile(root) : "<none>", before);
+        EXPECT_FALSE(fs::is_directory(root));
+        ExpectServing(raw, server);
+    }
+
+    // Once the root is a directory, it is served without a restart.
+    fs::remove(root);
+    fs::create_directories(root);
+    WriteFile(root + "/f", "now served");
+    EXPECT_EQ(Get(raw, "f"), "now served");
+    Reply list = raw.Ask(0x41, Text("/"));
+    EXPECT_EQ(list.command, 0x41);
+    EXPECT_EQ(list.dataLength, 24u + 12u + 12u); // ".", "..", "f", end marker
+    ExpectAck(Put(raw, "up.txt", "uploaded"), 0x44);
+    EXPECT_EQ(ReadFile(root + "/up.txt"), "uploaded");
+    // An empty directory at the root's place is not removed either.
+    fs::remove(root + "/f");
+    fs::remove(root + "/up.txt");
+    ExpectError(raw.Ask(0x46, Text("")), "DEL_DIR:  Error removing directory");
+    ExpectError(raw.Ask(0x46, Text("/")), "DEL_DIR:  Error removing directory");
+    EXPECT_TRUE(fs::is_directory(root));
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+// A log path that cannot be opened: the operator is told in a message box
+// captioned "Error", and once it is answered the server serves without a
+// log.
+TEST(Faults, LogThatCannotBeOpened) {
+    TempDir base;
+    const std::string logDir = base.path + "/no/such/dir";
+    Settings s;
+    s.logPath = WinPath(logDir + "/VFSPD.LOG");
+    Prefix(); // settle the prefix before a second thread runs Wine
+
+    // The box stands before the socket is bound: answer it while the
+    // server is being started, as the operator would.
+    std::atomic<bool> done{false};
+    std::string boxText;
+    std::thread operatorThread([&] {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!done && std::chrono::steady_clock::now() < end) {
+            std::string out;
+            if (RunWine({kWin + "/closewin.exe", "--dismiss", "Error"}, "", &out) == 0) {
+                boxText = out;
+                return;
+            }
+        }
+    });
+    std::unique_ptr<Server> server;
+    try {
+        server = std::make_unique<Server>(s);
+    } catch (const std::exception& e) {
+        done = true;
+        operatorThread.join();
+        FAIL() << e.what();
+    }
+    done = true;
+    operatorThread.join();
+    EXPECT_NE(boxText.find("Unable to open log file"), std::string::npos) << boxText;
+
+    Raw raw(server->port);
+    ExpectServing(raw, *server);
+    WriteFile(server->root + "/f", Pattern(3000, 7));
+    EXPECT_TRUE(Get(raw, "f") == Pattern(3000, 7));
+    ExpectError(raw.Ask(0x42, Text("missing")), "Unable to open file: missing");
+    ExpectAck(Put(raw, "up.bin", Pattern(2500, 8)), 0x44);
+    EXPECT_TRUE(ReadFile(server->root + "/up.bin") == Pattern(2500, 8));
+    EXPECT_FALSE(Exists(base.path + "/no"));
+    EXPECT_FALSE(Exists(server->logFile));
+    EXPECT_EQ(server->Stop(), 0);
+}
+
+// A file another program holds open without sharing: it cannot be
+// fetched, deleted or replaced, the rest of the tree is served, and once
+// it is let go it is fetched whole and unchanged.
+TEST(Faults, FileHeldByAnotherProgram) {
+    TempDir base;
+    Server server(ReadWrite(base.path));
+    Raw raw(server.port);
+    const std::string held = server.root + "/held.txt", marker = base.path + "/holding";
+    const std::string content = Pattern(5000, 3);
+    WriteFile(held, content);
+    WriteFile(server.root + "/free.txt", "free");
+
+    pid_t holder = StartWine({kWin + "/holdfile.exe", WinPath(held), WinPath(marker)});
+    ASSERT_GT(holder, 0);
+    int status = 0;
+    ASSERT_TRUE(WaitFor([&] { return Exists(marker) || waitpid(holder, &status, WNOHANG) == holder; },
+                        std::chrono::milliseconds(30000)));
+    ASSERT_TRUE(Exists(marker)) << "holdfile ended with " << status;
+
+    ExpectError(raw.Ask(0x42, Text("held.txt")), "Unable to open file: held.txt");
+    ExpectError(raw.Ask(0x42, Text("held.txt"), 1024), "Unable to open file: held.txt");
+    ExpectError(raw.Ask(0x45, Text("held.txt")), "DEL_FILE:  Error deleting file!");
+    ExpectAck(raw.Ask(0x43, B("replacement")), 0x43);
+    ExpectError(raw.Ask(0x44, Text("held.txt")), "INSTALL:  Error Installing New File");
+    EXPECT_EQ(TempFileCount(server.workDir), 0);
+    // The rest is served meanwhile, and the held file is listed.
+    EXPECT_EQ(Get(raw, "free.txt"), "free");
+    Reply list = raw.Ask(0x41, Text("/"));
+    EXPECT_EQ(list.command, 0x41);
+    EXPECT_NE(S(list.data).find("held.txt"), std::string::npos);
+    ExpectAck(Put(raw, "other.txt", "other"), 0x44);
+    EXPECT_EQ(ReadFile(server.root + "/other.txt"), "other");
+
+    fs::remove(marker);
+    ASSERT_EQ(waitpid(holder, &status, 0), holder);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(ReadFile(held) == content);
+    EXPECT_TRUE(Get(raw, "held.txt") == content);
+    ExpectServing(raw, server);
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+// The working directory takes no temporary file: every piece fails, the
+// install after them fails, nothing reaches the root, and once the
+// directory is writable again uploads work.
+TEST(Faults, WorkingDirectoryTakesNoTemporaryFile) {
+    TempDir base;
+    Server server(ReadWrite(base.path));
+    Raw raw(server.port);
+    WriteFile(server.root + "/f", "served");
+    const auto rootBefore = Snapshot(server.root);
+    {
+        Mount ro(server.workDir, "size=64k");
+        MOUNT_OR_SKIP(ro);
+        WriteFile(server.workDir + "/keep.txt", "already here");
+        ASSERT_TRUE(ro.ReadOnly()) << std::strerror(errno);
+
+        for (uint32_t at : {0u, 1024u, 0u}) {
+            SCOPED_TRACE(at);
+            ExpectError(raw.Ask(0x43, B(Pattern(1024, at)), at), "UPLOAD:  Error Uploading");
+        }
+        ExpectError(raw.Ask(0x44, Text("new.bin")), "INSTALL:  Error Installing New File");
+        EXPECT_EQ(Snapshot(server.root), rootBefore);
+        EXPECT_EQ(Get(raw, "f"), "served");
+        ExpectServing(raw, server);
+        EXPECT_EQ(ReadFile(server.workDir + "/keep.txt"), "already here");
+        EXPECT_EQ(TempFileCount(server.workDir), 0);
+    }
+    ExpectAck(Put(raw, "new.bin", Pattern(3000, 1)), 0x44);
+    EXPECT_TRUE(ReadFile(server.root + "/new.bin") == Pattern(3000, 1));
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+// The working directory fills during an upload: the piece that finds no
+// room fails, the pieces before it stay written, files already there are
+// untouched, and the server serves throughout.
+TEST(Faults, DiskFullDuringUpload) {
+    TempDir base;
+    Server server(ReadWrite(base.path));
+    Raw raw(server.port);
+    WriteFile(server.root + "/f", "served");
+    const auto rootBefore = Snapshot(server.root);
+    {
+        Mount small(server.workDir, "size=64k");
+        MOUNT_OR_SKIP(small);
+        const std::string keep = Pattern(16384, 9);
+        WriteFile(server.workDir + "/keep.bin", keep);
+
+        const std::string upload = Pattern(200 * 1024, 4);
+        size_t acked = 0;
+        Reply failed;
+        for (; acked < upload.size(); acked += 1024) {
+            Reply r = raw.Ask(0x43, B(upload.substr(acked, 1024)), uint32_t(acked));
+            if (r.command != 0x43) {
+                failed = r;
+                break;
+            }
+        }
+        ASSERT_LT(acked, upload.size()) << "the disk never filled";
+        ExpectError(failed, "UPLOAD:  Error Uploading");
+        EXPECT_GE(acked, 16u * 1024) << "failed long before the disk was full";
+        std::printf("disk full: %zu pieces written before the failure\n", acked / 1024);
+        // The same piece again: still no room, still the same answer.
+        ExpectError(raw.Ask(0x43, B(upload.substr(acked, 1024)), uint32_t(acked)), "UPLOAD:  Error Uploading");
+
+        EXPECT_TRUE(ReadFile(server.workDir + "/keep.bin") == keep);
+        EXPECT_EQ(Snapshot(server.root), rootBefore);
+        EXPECT_EQ(Get(raw, "f"), "served");
+        ExpectServing(raw, server);
+
+        // What the acknowledged pieces wrote is what an install delivers.
+        ExpectAck(raw.Ask(0x44, Text("partial.bin")), 0x44);
+        std::string partial = ReadFile(server.root + "/partial.bin");
+        EXPECT_GE(partial.size(), acked);
+        EXPECT_TRUE(partial.compare(0, acked, upload, 0, acked) == 0) << "acknowledged pieces differ";
+        EXPECT_EQ(TempFileCount(server.workDir), 0);
+        EXPECT_TRUE(ReadFile(server.workDir + "/keep.bin") == keep);
+    }
+    // Room again: a whole upload goes through.
+    const std::string whole = Pattern(100 * 1024, 5);
+    ExpectAck(Put(raw, "whole.bin", whole), 0x44);
+    EXPECT_TRUE(ReadFile(server.root + "/whole.bin") == whole);
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+// The root fills while an install copies the upload onto it from the
+// working directory, another file system: the install fails, leaves no
+// cut-off file under the name, and harms nothing already in the root.
+TEST(Faults, DiskFullDuringInstall) {
+    TempDir base;
+    Server server(ReadWrite(base.path));
+    Raw raw(server.port);
+    {
+        Mount small(server.root, "size=64k");
+        MOUNT_OR_SKIP(small);
+        const std::string keep = Pattern(16384, 6);
+        WriteFile(server.root + "/keep.bin", keep);
+        fs::create_directories(server.root + "/sub");
+        WriteFile(server.root + "/sub/a.txt", "a");
+        const auto before = Snapshot(server.root);
+
+        ExpectError(Put(raw, "big.bin", Pattern(100 * 1024, 2)), "INSTALL:  Error Installing New File");
+        EXPECT_FALSE(Exists(server.root + "/big.bin")) << "a cut-off file is left under the name";
+        EXPECT_EQ(Snapshot(server.root), before);
+        EXPECT_EQ(TempFileCount(server.workDir), 0);
+        ExpectServing(raw, server);
+
+        // What fits still goes in, and the root is served as before.
+        ExpectAck(Put(raw, "sub/small.txt", "small"), 0x44);
+        EXPECT_EQ(ReadFile(server.root + "/sub/small.txt"), "small");
+        EXPECT_TRUE(Get(raw, "keep.bin") == keep);
+        ExpectAck(raw.Ask(0x45, Text("sub/small.txt")), 0x45);
+        EXPECT_EQ(Snapshot(server.root), before);
+    }
+    EXPECT_EQ(server.Stop(), 0);
+}
