@@ -59,6 +59,8 @@ MainWindow::~MainWindow() {
         DestroyWindow(hWnd);
     }
     if (Main::hMainWindow == hWnd) Main::hMainWindow = nullptr;
+    if (logo) DeleteObject(logo);
+    if (font) DeleteObject(font);
 }
 
 LRESULT MainWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -159,7 +161,12 @@ void MainWindow::Paint() {
     PAINTSTRUCT ps;
     BeginPaint(hWnd, &ps);
     SetBkColor(ps.hdc, GetSysColor(COLOR_MENU));
-    if (HBITMAP logo = LoadBitmapA(Main::hInstance, "VRELLOGO")) {
+    if (!logoTried) {
+        logo = LoadBitmapA(Main::hInstance, "VRELLOGO");
+        logoTried = true;
+    }
+    // After a request only the texts under the logo are invalidated.
+    if (logo && ps.rcPaint.top < 100) {
         BITMAP bm;
         GetObjectA(logo, sizeof(bm), &bm);
         HDC memory = CreateCompatibleDC(ps.hdc);
@@ -167,12 +174,11 @@ void MainWindow::Paint() {
         BitBlt(ps.hdc, 0, 0, bm.bmWidth, bm.bmHeight, memory, 0, 0, SRCCOPY);
         SelectObject(memory, old);
         DeleteDC(memory);
-        DeleteObject(logo);
     }
     SelectObject(ps.hdc, GetStockObject(BLACK_PEN));
     MoveToEx(ps.hdc, 0, 100, nullptr);
     LineTo(ps.hdc, 800, 100);
-    HFONT font = CreateFontA(-12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial");
+    if (!font) font = CreateFontA(-12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial");
     HGDIOBJ previous = SelectObject(ps.hdc, font);
     char text[80];
     int n = std::snprintf(text, sizeof(text), "Number of Requests: %lu", daemon.requestCount);
@@ -182,6 +188,5 @@ void MainWindow::Paint() {
         TextOutA(ps.hdc, 10, 140, text, n);
     }
     SelectObject(ps.hdc, previous);
-    DeleteObject(font);
     EndPaint(hWnd, &ps);
 }

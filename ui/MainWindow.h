@@ -18,4 +18,11 @@ public:
 
     FSPDaemon daemon;
     static const char szClassName[];
+
+private:
+    // Loaded or made at the first paint and kept: the window is repainted
+    // after every request.
+    HBITMAP logo = nullptr;
+    bool logoTried = false;
+    HFONT font = nullptr;
 };
