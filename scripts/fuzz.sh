@@ -13,6 +13,14 @@ for t in fuzz_decode fuzz_reply fuzz_paths fuzz_logline fuzz_listing; do
   mkdir -p "$corpus"
   cp -n "$top/tests/fuzz/corpus/$t"/* "$corpus/" 2>/dev/null || true
   echo "== $t for ${seconds}s"
-  "$top/build/native/$t" -max_total_time="$seconds" -print_final_stats=1 "$corpus" 2>&1 |
-    grep -E '^(#[0-9]+ +DONE|stat::|==[0-9]+==ERROR|SUMMARY|invariant)' || true
+  log="$top/build/fuzz-corpus/$t.log"
+  status=0
+  "$top/build/native/$t" -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix="$top/build/fuzz-corpus/$t-" "$corpus" >"$log" 2>&1 || status=$?
+  grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY|invariant)' "$log" || true
+  if [ "$status" -ne 0 ]; then
+    echo "$t: finding, see $log"
+    failed=1
+  fi
 done
+exit "${failed:-0}"
