@@ -119,6 +119,8 @@ int ListingWriter::Finish() {
 
 int BuildBlock(unsigned char* blockOut, uint32_t blockSize, uint32_t position, NextEntry next,
                void* context) {
+    // The block buffer holds one reply's data, never more.
+    if (blockSize > kMaxBlock) blockSize = kMaxBlock;
     ListingWriter writer(blockOut, blockSize & ~3u, blockSize, position);
     DirEntry e;
     int r = 1;

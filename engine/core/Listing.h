@@ -115,7 +115,8 @@ private:
 // Pulls the next entry of an enumeration into e: 1, or 0 at its end.
 using NextEntry = int (*)(void* context, DirEntry* e);
 
-// The reply block for position: at most blockSize bytes of the listing
+// The reply block for position (block holds kMaxBlock bytes; a larger
+// blockSize is taken as kMaxBlock): at most blockSize bytes of the listing
 // laid out for blockSize, taken from next. Returns its length, or -1 when
 // the block size is too small for the listing.
 int BuildBlock(unsigned char* block, uint32_t blockSize, uint32_t position, NextEntry next,

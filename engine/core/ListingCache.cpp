@@ -77,7 +77,7 @@ int SliceListing(const std::vector<unsigned char>& stream, uint32_t blockSize, u
                  unsigned char* block) {
     if (position >= stream.size()) return 0;
     size_t n = stream.size() - position;
-    uint32_t b = blockSize & ~3u;
+    uint32_t b = (blockSize > kMaxBlock ? kMaxBlock : blockSize) & ~3u;
     if (n > b) n = b;
     std::memcpy(block, stream.data() + position, n);
     return int(n);

@@ -101,3 +101,11 @@ TEST(ListingCache, KeysAndBoundsHold) {
     EXPECT_EQ(cache.Find(a, "big", 4), nullptr);
     EXPECT_LE(cache.Bytes(), 1000u);
 }
+
+TEST(ListingCache, BlockSizesAboveOneReplyAreCutToIt) {
+    Dir dir = MakeDir(300);
+    unsigned char block[kMaxBlock]; // ASan reports any write past it
+    EXPECT_EQ(BuildBlock(block, 4000, 0, Next, &dir), int(kMaxBlock));
+    std::vector<unsigned char> stream(5000, 7);
+    EXPECT_EQ(SliceListing(stream, 4000, 0, block), int(kMaxBlock));
+}
