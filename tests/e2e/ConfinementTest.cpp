@@ -42,16 +42,6 @@ std::map<std::string, bool> TopLevel(const std::string& dir) {
     return out;
 }
 
-int TempFileCount(const std::string& dir) {
-    int n = 0;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        std::string up = e.path().filename().string();
-        for (char& c : up) c = char(std::toupper(static_cast<unsigned char>(c)));
-        if (up.compare(0, 3, "FSP") == 0 && up.size() > 4 && up.compare(up.size() - 4, 4, ".TMP") == 0) ++n;
-    }
-    return n;
-}
-
 struct Raw {
     explicit Raw(uint16_t port) : c(port) {}
     std::optional<Reply> Ask(uint8_t command, const Bytes& data, uint32_t position = 0) {

@@ -47,16 +47,6 @@ struct Raw {
 Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::string S(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
-std::string Pattern(size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < n; ++i) {
-        x = x * 1103515245u + 12345u;
-        s[i] = char(x >> 16);
-    }
-    return s;
-}
-
 void ExpectError(const Reply& r, const std::string& text) {
     EXPECT_TRUE(r.checksumOk);
     EXPECT_EQ(r.command, 0x40);
@@ -100,16 +90,6 @@ std::string Get(Raw& raw, const std::string& name, Reply* failure = nullptr) {
         out += S(r.data);
         if (r.data.size() < 1024) return out;
     }
-}
-
-int TempFileCount(const std::string& dir) {
-    int n = 0;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        std::string up = e.path().filename().string();
-        for (char& c : up) c = char(std::toupper(static_cast<unsigned char>(c)));
-        if (up.compare(0, 3, "FSP") == 0 && up.size() > 4 && up.compare(up.size() - 4, 4, ".TMP") == 0) ++n;
-    }
-    return n;
 }
 
 // Every entry below dir with its size and a digest of its content, so a

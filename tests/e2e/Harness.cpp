@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,9 @@
 #endif
 
 namespace fs = std::filesystem;
+
+// libfsplib never frees the address lookup of fsp_open_session.
+extern "C" const char* __lsan_default_suppressions() { return "leak:fsp_open_session\n"; }
 
 namespace e2e {
 
@@ -331,6 +335,26 @@ std::vector<std::string> LogBodies(const std::string& log, std::string* badLine)
         else if (badLine && badLine->empty()) *badLine = line.empty() ? "<empty line>" : line;
     }
     return bodies;
+}
+
+std::string Pattern(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        s[i] = char(x >> 16);
+    }
+    return s;
+}
+
+int TempFileCount(const std::string& dir) {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        std::string up = e.path().filename().string();
+        for (char& c : up) c = char(std::toupper(static_cast<unsigned char>(c)));
+        if (up.compare(0, 3, "FSP") == 0 && up.size() > 4 && up.compare(up.size() - 4, 4, ".TMP") == 0) ++n;
+    }
+    return n;
 }
 
 } // namespace e2e

@@ -119,6 +119,11 @@ struct Reply {
 };
 Reply Decode(const Bytes& datagram);
 
+// n bytes of a repeatable pseudo-random pattern, different per seed.
+std::string Pattern(size_t n, unsigned seed);
+// How many upload temporary files (FSPxxxx.TMP, any case) dir holds.
+int TempFileCount(const std::string& dir);
+
 // Lines of a log with their time stamps checked: each must start with a
 // well-formed 24-character stamp. Returns the rest of each line.
 std::vector<std::string> LogBodies(const std::string& log, std::string* badLine = nullptr);

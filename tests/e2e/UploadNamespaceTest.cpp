@@ -21,9 +21,6 @@ extern "C" {
 using namespace e2e;
 namespace fs = std::filesystem;
 
-// libfsplib keeps the address list of every session it opens; that is the
-// library's, not a fault of this program.
-extern "C" const char* __lsan_default_suppressions() { return "leak:fsp_open_session\n"; }
 
 namespace {
 
@@ -44,16 +41,6 @@ Session Open(uint16_t port) {
     // A request the server never answers fails the test in seconds, not
     // in the library's five minutes.
     if (s) s->timeout = 20000;
-    return s;
-}
-
-std::string Pattern(size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < n; ++i) {
-        x = x * 1103515245u + 12345u;
-        s[i] = char(x >> 16);
-    }
     return s;
 }
 
