@@ -5,25 +5,12 @@
 #include "../../engine/FSPDaemon.h"
 #include "../../settings/RegistryKey.h"
 #include "../../ui/resource.h"
+#include "GuiTest.h"
 #include "WinTest.h"
 
 namespace {
 const char kServer[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Server";
 const char kLocation[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Location";
-
-unsigned long StoredDWORD(const char* name) {
-    RegistryKey key(kServer);
-    unsigned long v = 0xDEADBEEF;
-    key.GetDWORD(name, &v);
-    return v;
-}
-
-std::string StoredString(const char* name) {
-    RegistryKey key(kLocation);
-    std::string s = "<missing>";
-    key.GetString(name, &s);
-    return s;
-}
 
 bool Checked(HMENU menu, UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0; }
 bool Grayed(HMENU menu, UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
@@ -48,15 +35,15 @@ TEST_F(SettingsTest, FirstRunWritesTheDefaults) {
     EXPECT_EQ(d.readWrite | d.revName | d.privMode | d.thruOut, 0);
     EXPECT_EQ(d.acceptRequests, 1);
 
-    EXPECT_EQ(StoredDWORD("FSPPort"), 21ul);
-    EXPECT_EQ(StoredDWORD("Logging"), 1ul);
-    EXPECT_EQ(StoredDWORD("UploadOnly"), 1ul);
-    EXPECT_EQ(StoredDWORD("ReadWrite"), 0ul);
-    EXPECT_EQ(StoredDWORD("RevName"), 0ul);
-    EXPECT_EQ(StoredDWORD("PrivMode"), 0ul);
-    EXPECT_EQ(StoredDWORD("ThruOut"), 0ul);
-    EXPECT_EQ(StoredString("RootPath"), "C:\\");
-    EXPECT_EQ(StoredString("LogPath"), "VFSPD.LOG");
+    EXPECT_EQ(StoredFlag("FSPPort"), 21ul);
+    EXPECT_EQ(StoredFlag("Logging"), 1ul);
+    EXPECT_EQ(StoredFlag("UploadOnly"), 1ul);
+    EXPECT_EQ(StoredFlag("ReadWrite"), 0ul);
+    EXPECT_EQ(StoredFlag("RevName"), 0ul);
+    EXPECT_EQ(StoredFlag("PrivMode"), 0ul);
+    EXPECT_EQ(StoredFlag("ThruOut"), 0ul);
+    EXPECT_EQ(StoredText("RootPath"), "C:\\");
+    EXPECT_EQ(StoredText("LogPath"), "VFSPD.LOG");
     DeleteFileA("VFSPD.LOG");
 }
 
@@ -148,9 +135,9 @@ TEST_F(SettingsTest, MenuMarksMirrorTheFlagsAndReadBackAsEight) {
     EXPECT_EQ(d.acceptRequests, 8);
     EXPECT_EQ(d.privMode, 0);
     d.SaveSettings();
-    EXPECT_EQ(StoredDWORD("ReadWrite"), 8ul);
-    EXPECT_EQ(StoredDWORD("Logging"), 8ul);
-    EXPECT_EQ(StoredDWORD("PrivMode"), 0ul);
+    EXPECT_EQ(StoredFlag("ReadWrite"), 8ul);
+    EXPECT_EQ(StoredFlag("Logging"), 8ul);
+    EXPECT_EQ(StoredFlag("PrivMode"), 0ul);
     EXPECT_TRUE(d.eventLog.IsOpen()); // saving with logging on starts the log
     d.logging = 0;
     d.SaveSettings();
@@ -170,5 +157,5 @@ TEST_F(SettingsTest, ALogThatCannotBeOpenedIsReportedAndTheSaveStillHappens) {
     EXPECT_EQ(boxes.boxes[0].caption, "Error");
     EXPECT_EQ(boxes.boxes[0].text, "Unable to open log file");
     EXPECT_FALSE(d.eventLog.IsOpen());
-    EXPECT_EQ(StoredDWORD("FSPPort"), 4000ul);
+    EXPECT_EQ(StoredFlag("FSPPort"), 4000ul);
 }
