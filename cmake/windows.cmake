@@ -11,7 +11,6 @@ add_library(vfspd_win STATIC
   engine/handlers/GetFile.cpp
   engine/handlers/Upload.cpp
   engine/handlers/Namespace.cpp
-  engine/handlers/Pending.cpp
   settings/RegistryKey.cpp
   settings/EventLog.cpp
   settings/Settings.cpp

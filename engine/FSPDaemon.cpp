@@ -161,6 +161,12 @@ int FSPDaemon::ErrorMsgf(const char* format, const char* clientText) {
     return ErrorMsg(message);
 }
 
+int FSPDaemon::LocalPath(const char* requestPath, char* out) {
+    out[0] = '\0';
+    if (!rootUsable || !requestPath) return 0;
+    return fsp::BuildLocalPath(out, rootPath, requestPath);
+}
+
 void FSPDaemon::LogClient(const char* text) {
     if (!eventLog.IsOpen()) return;
     char safe[fsp::kAddressLineSize];

@@ -71,6 +71,12 @@ public:
     // ErrorMsg of a format whose one %s is client text.
     int ErrorMsgf(const char* format, const char* clientText);
 
+    // The local path (kMaxPath bytes) of a request's path under the root.
+    // Every handler that touches the file system builds its path here, so
+    // the rules of what a client may name live in one place. 0 when the
+    // path is refused or no usable root is set.
+    int LocalPath(const char* requestPath, char* out);
+
     SOCKET serverSocket = INVALID_SOCKET;
     int port = 0;
     char rootPath[MAX_PATH] = {};
@@ -81,6 +87,8 @@ public:
     int revName = 0;
     int privMode = 0;
     int thruOut = 0;
+    // 0 while the configured root cannot be served: every path is refused.
+    int rootUsable = 1;
     UploadCache uploadCache;
     // Listings laid out at position 0, for the blocks that follow.
     fsp::ListingCache listingCache{fsp::ListingCache::kDefaultBytes, fsp::ListingCache::kDefaultListings};

@@ -79,7 +79,7 @@ void FSPDaemon::GetDirectory() {
     const char* path = fsp::RequestText(*this);
     char local[fsp::kMaxPath];
     // A request without data, or whose path has no NUL, names no directory.
-    if (!path || dataLength == 0 || !fsp::BuildLocalPath(local, rootPath, path)) {
+    if (!path || dataLength == 0 || !LocalPath(path, local)) {
         ErrorMsgf("Directory %s does not exist!", shown);
         return;
     }

@@ -20,7 +20,7 @@ void FSPDaemon::GetFile() {
     const uint32_t n = fsp::RequestBlockSize(*this);
     const char* path = fsp::RequestText(*this);
     char local[fsp::kMaxPath];
-    if (!path || !fsp::NamesEntry(path) || !fsp::BuildLocalPath(local, rootPath, path)) {
+    if (!path || !fsp::NamesEntry(path) || !LocalPath(path, local)) {
         ErrorMsgf("Unable to open file: %s", shown);
         return;
     }

@@ -28,7 +28,7 @@ void FSPDaemon::Install() {
     char target[MAX_PATH];
     int installed = 0;
     // The root itself is never replaced by an upload.
-    if (name && fsp::NamesEntry(name) && fsp::BuildLocalPath(target, rootPath, name)) {
+    if (name && fsp::NamesEntry(name) && LocalPath(name, target)) {
         installed = uploadCache.Install(client, target);
     } else {
         // No usable name: the upload ends here, as after a failed move.
