@@ -25,7 +25,7 @@ target_link_libraries(vfspd_win PUBLIC ws2_32 gdi32 user32 advapi32 kernel32)
 
 # The resource script pulls in the icon and the logo (ui/res/make_images.py).
 set_source_files_properties(ui/vfspd.rc PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_CURRENT_LIST_DIR}/../ui/res/fspd.ico;${CMAKE_CURRENT_LIST_DIR}/../ui/res/vrellogo.bmp")
+  "${CMAKE_CURRENT_LIST_DIR}/../ui/res/fspd.ico;${CMAKE_CURRENT_LIST_DIR}/../ui/res/vrellogo.bmp;${CMAKE_CURRENT_LIST_DIR}/../ui/res/vfspd.manifest")
 add_executable(vfspd WIN32 ui/Entry.cpp ui/vfspd.rc)
 target_compile_options(vfspd PRIVATE ${VFSPD_WARNINGS})
 target_link_libraries(vfspd PRIVATE vfspd_win)

@@ -29,6 +29,7 @@ const Handler kHandlers[] = {
     {fsp::CC_BYE, &FSPDaemon::Bye},
     {fsp::CC_GRAB_FILE, &FSPDaemon::GrabFile},
     {fsp::CC_GRAB_DONE, &FSPDaemon::GrabDone},
+    {fsp::CC_STAT, &FSPDaemon::Stat},
 };
 
 void SocketError(HWND owner, const char* format) {
@@ -54,6 +55,8 @@ void FSPDaemon::SetupSockets(HWND window) {
     serverSocket = INVALID_SOCKET;
 
     LoadSettings();
+    // Clears out what an earlier run left in the upload folder.
+    uploadCache.Start();
     // The root must end in a backslash for request paths to land inside
     // it. A 259-character root has no room for one and is left as it is;
     // the path builder then puts the separator in, and every path below
@@ -111,16 +114,28 @@ void FSPDaemon::IncomingMsg() {
     // Short, inconsistent and wrongly summed datagrams are dropped unanswered.
     if (fsp::DecodeRequest(inPacket, n, this)) {
         const fsp::CommandPolicy* policy = fsp::FindPolicy(command);
-        if (!policy) {
-            ErrorMsg("Unsupported Command!");
-        } else if (!fsp::Allowed(policy->access, uploadOnly, readWrite)) {
-            ErrorMsg(policy->refusal);
+        const bool remembered = policy && policy->remembered;
+        const uint64_t now = GetTickCount64();
+        int resent = remembered ? replyCache.Answer(ClientKey(), inPacket, n, now, outPacket) : 0;
+        if (resent) {
+            // The work was done when the request first came: answer as then.
+            sendto(serverSocket, reinterpret_cast<const char*>(outPacket), resent, 0,
+                   reinterpret_cast<const sockaddr*>(&clientAddr), sizeof(clientAddr));
         } else {
-            for (const Handler& h : kHandlers)
-                if (h.code == command) {
-                    (this->*h.serve)();
-                    break;
-                }
+            lastReplySize = 0;
+            if (!policy) {
+                ErrorMsg("Unsupported Command!");
+            } else if (!fsp::Allowed(policy->access, uploadOnly, readWrite)) {
+                ErrorMsg(policy->refusal);
+            } else {
+                for (const Handler& h : kHandlers)
+                    if (h.code == command) {
+                        (this->*h.serve)();
+                        break;
+                    }
+            }
+            if (remembered && lastReplySize)
+                replyCache.Keep(ClientKey(), inPacket, n, outPacket, lastReplySize, now);
         }
     }
     // The count and the address lie below the logo's line; the logo never
@@ -143,6 +158,7 @@ int FSPDaemon::Reply(unsigned long position, const unsigned char* data, const un
         return 0;
     }
     ++key;
+    lastReplySize = t;
     sendto(serverSocket, reinterpret_cast<const char*>(outPacket), t, 0,
            reinterpret_cast<const sockaddr*>(&clientAddr), sizeof(clientAddr));
     return 1;
@@ -165,6 +181,14 @@ int FSPDaemon::LocalPath(const char* requestPath, char* out) {
     out[0] = '\0';
     if (!rootUsable || !requestPath) return 0;
     return fsp::BuildLocalPath(out, rootPath, requestPath);
+}
+
+void FSPDaemon::TreeChanged(const char*) {
+    // Listings are laid out afresh at every position 0; nothing to forget.
+}
+
+void FSPDaemon::ExpireIdle() {
+    uploadCache.Expire(GetTickCount64());
 }
 
 void FSPDaemon::LogClient(const char* text) {

@@ -9,6 +9,7 @@
 #include "core/ListingCache.h"
 #include "core/Packet.h"
 #include "core/Paths.h"
+#include "core/ReplyCache.h"
 #include "../settings/EventLog.h"
 #include "UploadCache.h"
 
@@ -54,6 +55,7 @@ public:
     void Bye();
     void GrabFile();
     void GrabDone();
+    void Stat();
 
     // Dialogs (ui/Dialogs.cpp).
     INT_PTR Configure();
@@ -76,6 +78,16 @@ public:
     // the rules of what a client may name live in one place. 0 when the
     // path is refused or no usable root is set.
     int LocalPath(const char* requestPath, char* out);
+    // Called after a request changed the entry at localPath, so that
+    // nothing kept about its directory outlives the change.
+    void TreeChanged(const char* localPath);
+    // The current client as the tables of per-client state key it: port
+    // and IPv4 address, the six bytes from sin_port on.
+    const unsigned char* ClientKey() const {
+        return reinterpret_cast<const unsigned char*>(&clientAddr.sin_port);
+    }
+    // Forgets what idle clients left: unfinished uploads and kept replies.
+    void ExpireIdle();
 
     SOCKET serverSocket = INVALID_SOCKET;
     int port = 0;
@@ -90,6 +102,8 @@ public:
     // 0 while the configured root cannot be served: every path is refused.
     int rootUsable = 1;
     UploadCache uploadCache;
+    // The reply to each client's last state-changing request, for resends.
+    fsp::ReplyCache replyCache;
     // Listings laid out at position 0, for the blocks that follow.
     fsp::ListingCache listingCache{fsp::ListingCache::kDefaultBytes, fsp::ListingCache::kDefaultListings};
     int acceptRequests = 1;
@@ -103,4 +117,5 @@ public:
 
 private:
     bool wsaStarted = false;
+    int lastReplySize = 0; // of the reply Reply sent last
 };

@@ -46,6 +46,9 @@ MainWindow::MainWindow() {
     hWnd = created;
     Main::hMainWindow = hWnd;
     daemon.SetupSockets(Main::hMainWindow);
+    // Idle uploads are forgotten, and their files deleted, even when no
+    // request comes to do it.
+    SetTimer(hWnd, kExpiryTimer, 10000, nullptr);
     ShowWindow(hWnd, Main::nCmdShow);
     UpdateWindow(hWnd);
 }
@@ -87,6 +90,9 @@ LRESULT MainWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         SetWindowTextA(hWnd, "VrelFSPd active");
         daemon.IncomingMsg();
         SetWindowTextA(hWnd, "VrelFSPd idle");
+        return 0;
+    case WM_TIMER:
+        if (wParam == kExpiryTimer) daemon.ExpireIdle();
         return 0;
     case WM_FSP_DNS:
         daemon.DNSLookup(wParam, lParam);

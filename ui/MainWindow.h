@@ -18,6 +18,7 @@ public:
 
     FSPDaemon daemon;
     static const char szClassName[];
+    static constexpr UINT_PTR kExpiryTimer = 1;
 
 private:
     // Loaded or made at the first paint and kept: the window is repainted

@@ -28,6 +28,7 @@ enum Command : uint8_t {
     CC_BYE = 0x4A,
     CC_GRAB_FILE = 0x4B,
     CC_GRAB_DONE = 0x4C,
+    CC_STAT = 0x4D,
 };
 
 // The request being served. `data` and `extraData` point into the receive

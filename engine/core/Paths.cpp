@@ -14,8 +14,42 @@ char* CleanPath(char* path) {
     return path;
 }
 
+int IsUtf8(const unsigned char* s, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+        unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len;
+        unsigned cp;
+        if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F;
+        else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0F;
+        else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07;
+        else return 0; // a continuation byte, or a lead byte never used
+        if (n - i < len) return 0;
+        for (size_t k = 1; k < len; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80) return 0;
+            cp = (cp << 6) | (s[i + k] & 0x3F);
+        }
+        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return 0;
+        i += len;
+    }
+    return 1;
+}
+
 namespace {
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
+bool SameNameIgnoringCase(const char* name, size_t n, const char* other) {
+    if (std::strlen(other) != n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (Upper(name[i]) != Upper(other[i])) return false;
+    return true;
+}
 
 // Whether the name [name, end) is one of the platform's device names,
 // which name the device in every directory: CON, PRN, AUX, NUL, COM1 to
@@ -39,46 +73,66 @@ bool IsDeviceName(const char* name, const char* end) {
            u[3] <= '9';
 }
 
-// Whether every name along a request path stands for itself. The
-// platform drops dots and blanks at the end of a name ("f." and "f " open
-// "f", "sub./x" opens "sub\x"), so such a name would reach another entry
-// than the one asked for; a device name reaches a device, not a file.
-bool NamesStandForThemselves(const char* path) {
-    const char* p = path;
-    while (*p) {
-        const char* end = p;
-        while (*end && *end != '/' && *end != '\\') ++end;
-        if (end > p && (end[-1] == '.' || end[-1] == ' ' || IsDeviceName(p, end))) return false;
-        p = *end ? end + 1 : end;
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// A name that stands for the directory it is in: "" (between two
+// separators) or ".".
+bool IsHere(const char* name, size_t n) { return n == 0 || (n == 1 && name[0] == '.'); }
+
+// Whether a name may be handed to the file system as itself. ".." would
+// climb out; the platform drops dots and blanks at the end of a name ("f."
+// and "f " open "f", "sub./x" opens "sub\x"), so such a name would reach
+// another entry than the one asked for; a device name reaches a device; no
+// file name holds a colon (another drive, or a stream of a file), a
+// wildcard or a control character.
+bool NameAllowed(const char* name, size_t n) {
+    if (n == 2 && name[0] == '.' && name[1] == '.') return false;
+    if (name[n - 1] == '.' || name[n - 1] == ' ') return false;
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || std::strchr(":*?\"<>|", c)) return false;
     }
-    return true;
+    if (IsDeviceName(name, name + n)) return false;
+    return !SameNameIgnoringCase(name, n, kUploadFolder);
 }
 } // namespace
 
 int BuildLocalPath(char* out, const char* root, const char* requestPath) {
     out[0] = '\0';
     size_t r = std::strlen(root);
-    size_t q = std::strlen(requestPath);
-    // No file name holds a colon; in a request it could only name another
-    // drive or a hidden stream of a file.
-    if (std::strchr(requestPath, ':')) return 0;
-    if (!NamesStandForThemselves(requestPath)) return 0;
-    bool sep = r > 0 && root[r - 1] != '\\';
-    if (r + (sep ? 1 : 0) + q >= size_t(kMaxPath)) return 0;
-    std::memcpy(out, root, r);
-    if (sep) out[r++] = '\\';
-    std::memcpy(out + r, requestPath, q + 1);
-    CleanPath(out);
-    if (std::strstr(out, "..")) {
-        out[0] = '\0';
+    if (r == 0 || r >= size_t(kMaxPath)) return 0;
+    if (!IsUtf8(reinterpret_cast<const unsigned char*>(requestPath), std::strlen(requestPath)))
         return 0;
+    std::memcpy(out, root, r + 1);
+    size_t w = r;
+    for (const char* p = requestPath; *p;) {
+        const char* end = p;
+        while (*end && !IsSeparator(*end)) ++end;
+        size_t n = size_t(end - p);
+        if (!IsHere(p, n)) {
+            // A separator between root and name, and between names.
+            bool sep = w > 0 && !IsSeparator(out[w - 1]);
+            if (!NameAllowed(p, n) || w + (sep ? 1 : 0) + n >= size_t(kMaxPath)) {
+                out[0] = '\0';
+                return 0;
+            }
+            if (sep) out[w++] = '\\';
+            std::memcpy(out + w, p, n);
+            w += n;
+            out[w] = '\0';
+        }
+        p = *end ? end + 1 : end;
     }
     return 1;
 }
 
 int NamesEntry(const char* requestPath) {
-    for (const char* p = requestPath; *p; ++p)
-        if (*p != '/' && *p != '\\') return 1;
+    for (const char* p = requestPath; *p;) {
+        const char* end = p;
+        while (*end && !IsSeparator(*end)) ++end;
+        if (!IsHere(p, size_t(end - p))) return 1;
+        p = *end ? end + 1 : end;
+    }
     return 0;
 }
 

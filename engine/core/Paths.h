@@ -8,21 +8,35 @@ namespace fsp {
 
 constexpr int kMaxPath = 260; // the platform's path limit, NUL included
 
+// The folder, below the server's working directory, that holds unfinished
+// uploads. Its name is a plain 8.3 name, so the platform knows it by no
+// other (short) name, and no request path may hold it as a component:
+// whatever the root, no client can list, fetch or replace what lies there.
+constexpr char kUploadFolder[] = "UPLOADS.FSP";
+
 // Normalises in place: '/' becomes '\', one trailing and then one leading
 // backslash are removed. Returns the path, or null (unchanged) when empty.
 char* CleanPath(char* path);
 
-// Builds root + request path, normalised by CleanPath, into out
-// (kMaxPath bytes). A root without its final backslash gets one between
-// the two, so a request can never reach a sibling of the root. Returns 0,
-// leaving out empty, when the result would not fit or holds "..", or
-// the request path holds a colon, a device name (CON, NUL, COM1, lpt1.txt
-// ...) or a name that ends in a dot or a blank.
+// Builds the local path of a request path into out (kMaxPath bytes): the
+// root, then the path's names joined by '\'. Either slash separates names;
+// empty names and "." stand for the directory they are in, so "", "/" and
+// "./" name the root itself, which is then given as it stands. Returns 0,
+// leaving out empty, when there is no root, when the result would not fit,
+// or when the request path is not valid UTF-8 or holds a ".." name, a
+// character no file name may hold (a colon, a wildcard, a control
+// character), a device name (CON, NUL, COM1, lpt1.txt ...), a name that
+// ends in a dot or a blank, or the upload folder's name. The root itself is
+// the operator's and is not judged.
 int BuildLocalPath(char* out, const char* root, const char* requestPath);
 
-// Whether a request path names an entry below the root: 0 for an empty
-// path and for one of separators only, which name the root itself. The
-// root may be listed but is never fetched, made, removed or replaced.
+// Whether a request path names an entry below the root: 0 for a path of
+// separators and "." names only, which name the root itself. The root may
+// be listed but is never fetched, made, removed or replaced.
 int NamesEntry(const char* requestPath);
+
+// Whether the n bytes at text are well-formed UTF-8 (no overlong forms,
+// no surrogates, nothing above U+10FFFF).
+int IsUtf8(const unsigned char* text, size_t n);
 
 } // namespace fsp

@@ -18,6 +18,10 @@ struct CommandPolicy {
     uint8_t code;
     Access access;
     const char* refusal; // error text when refused; null for Always
+    // 1 for a command that changes the tree or an upload: running it twice
+    // is not running it once, so a resent request is answered with the
+    // reply kept from its first run instead of running it again.
+    int remembered;
 };
 
 // The policy of a served command code, or null for an unsupported one.

@@ -1,7 +1,9 @@
-// The informational commands: version, protection, bye, and the commands
-// this server refuses outright.
+// The informational commands: version, protection, status, bye, and the
+// commands this server refuses outright.
 #include "../FSPDaemon.h"
+#include "../core/Listing.h"
 #include "../core/Policy.h"
+#include "ClientPath.h"
 
 namespace {
 const unsigned char* VersionText() { return reinterpret_cast<const unsigned char*>(fsp::kVersionText); }
@@ -17,8 +19,41 @@ void FSPDaemon::Version() {
 }
 
 void FSPDaemon::GetProtection() {
+    // The protection is the same everywhere, but only a directory has one:
+    // clients ask for it to learn whether a directory exists.
+    const char* path = fsp::RequestText(*this);
+    char local[fsp::kMaxPath];
+    DWORD attributes = path && LocalPath(path, local) ? GetFileAttributesA(local)
+                                                      : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        char shown[fsp::kMaxPayload];
+        ErrorMsgf("Directory %s does not exist!", fsp::RequestPathText(*this, shown, sizeof(shown)));
+        return;
+    }
     unsigned char protection = fsp::ProtectionByte(uploadOnly, readWrite);
     Reply(1, VersionText(), &protection, fsp::kVersionTextSize, 1, 0);
+}
+
+void FSPDaemon::Stat() {
+    // Time, size and type, laid out like a listing entry without its name.
+    // Type 0 answers a path that is missing or refused: clients take an
+    // error reply to this command for a server that lacks it.
+    unsigned char status[fsp::kEntryHeader] = {};
+    const char* path = fsp::RequestText(*this);
+    char local[fsp::kMaxPath];
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (path && LocalPath(path, local) && GetFileAttributesExA(local, GetFileExInfoStandard, &info)) {
+        fsp::PutU32(status, fsp::FileTimeToUnixTime(info.ftLastWriteTime.dwLowDateTime,
+                                                    info.ftLastWriteTime.dwHighDateTime));
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            status[8] = fsp::kTypeDir;
+        } else {
+            fsp::PutU32(status + 4, info.nFileSizeLow);
+            status[8] = fsp::kTypeFile;
+        }
+    }
+    Reply(0, status, nullptr, sizeof(status), 0, 0);
+    LogClientPath(*this, "Get status of %s");
 }
 
 void FSPDaemon::SetProtection() { ErrorMsg(Refusal(fsp::CC_SET_PRO)); }

@@ -1,16 +1,13 @@
 // Upload pieces and the install that names the finished file. Whether
-// either may run at all is settled by the access table before these run.
+// either may run at all is settled by the access table before these run,
+// and a resent piece or install is answered from the kept reply.
 #include <cstdint>
 
 #include "../FSPDaemon.h"
 #include "ClientPath.h"
 
 void FSPDaemon::Upload() {
-    sockaddr* client = reinterpret_cast<sockaddr*>(&clientAddr);
-    // Positions of 2^31 and beyond cannot be reached with a 32-bit signed
-    // seek; the cache refuses a negative one.
-    long at = position > 0x7FFFFFFFu ? -1L : long(position);
-    if (!uploadCache.Upload(client, at, data, int(dataLength))) {
+    if (!uploadCache.Upload(ClientKey(), position, data, int(dataLength), GetTickCount64())) {
         ErrorMsg("UPLOAD:  Error Uploading");
         return;
     }
@@ -22,17 +19,22 @@ void FSPDaemon::Upload() {
 }
 
 void FSPDaemon::Install() {
-    sockaddr* client = reinterpret_cast<sockaddr*>(&clientAddr);
-    // Extra data (some clients send a time stamp there) is ignored.
     const char* name = fsp::RequestText(*this);
     char target[MAX_PATH];
+    // Clients may send the file's time (seconds since 1970) as four bytes
+    // of extra data; the position then gives the extra data's length.
+    uint32_t stamp = 0;
+    bool stamped = extraData && extraLength >= 4;
+    if (stamped) stamp = fsp::GetU32(extraData);
     int installed = 0;
     // The root itself is never replaced by an upload.
     if (name && fsp::NamesEntry(name) && LocalPath(name, target)) {
-        installed = uploadCache.Install(client, target);
+        installed = uploadCache.Install(ClientKey(), target, stamped ? &stamp : nullptr,
+                                        GetTickCount64());
+        if (installed) TreeChanged(target);
     } else {
         // No usable name: the upload ends here, as after a failed move.
-        uploadCache.Discard(client);
+        uploadCache.Discard(ClientKey());
     }
     if (installed) Reply(0, nullptr, nullptr, 0, 0, 0);
     else ErrorMsg("INSTALL:  Error Installing New File");

@@ -33,17 +33,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Raw {
-    explicit Raw(uint16_t port) : c(port) {}
-    Reply Ask(uint8_t command, const Bytes& data = {}, uint32_t position = 0) {
-        auto r = c.Transact(Request(command, 0, ++sequence, position, data));
-        EXPECT_TRUE(r) << "no answer to command " << int(command);
-        return r ? Decode(*r) : Reply{};
-    }
-    Client c;
-    uint16_t sequence = 0;
-};
-
 Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::string S(const Bytes& b) { return std::string(b.begin(), b.end()); }
 

@@ -279,6 +279,14 @@ std::optional<Bytes> Client::Transact(const Bytes& datagram) {
     return std::nullopt;
 }
 
+Reply Raw::Ask(uint8_t command, const Bytes& data, uint32_t position, const Bytes& extra) {
+    auto r = c.Transact(Request(command, key, ++sequence, position, data, extra));
+    if (!r) return Reply{};
+    Reply d = Decode(*r);
+    key = d.key;
+    return d;
+}
+
 Bytes Request(uint8_t command, uint16_t key, uint16_t sequence, uint32_t position,
               const Bytes& data, const Bytes& extra) {
     Bytes p(12);
@@ -347,13 +355,11 @@ std::string Pattern(size_t n, unsigned seed) {
     return s;
 }
 
-int TempFileCount(const std::string& dir) {
+int TempFileCount(const std::string& workDir) {
+    std::error_code ec;
     int n = 0;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        std::string up = e.path().filename().string();
-        for (char& c : up) c = char(std::toupper(static_cast<unsigned char>(c)));
-        if (up.compare(0, 3, "FSP") == 0 && up.size() > 4 && up.compare(up.size() - 4, 4, ".TMP") == 0) ++n;
-    }
+    for (auto it = fs::directory_iterator(workDir + "/UPLOADS.FSP", ec); !ec && it != fs::directory_iterator(); ++it)
+        ++n;
     return n;
 }
 

@@ -102,6 +102,21 @@ private:
     int fd = -1;
 };
 
+struct Reply;
+
+// A stop-and-wait client as FSP clients are: it numbers its requests and
+// sends the key of the last reply it got, so that a request the server
+// sees twice with the same key is a resend. Ask returns an empty Reply
+// (checksumOk false) when nothing came back.
+struct Raw {
+    explicit Raw(uint16_t port) : c(port) {}
+    Reply Ask(uint8_t command, const std::vector<uint8_t>& data = {}, uint32_t position = 0,
+              const std::vector<uint8_t>& extra = {});
+    Client c;
+    uint16_t sequence = 0;
+    uint16_t key = 0;
+};
+
 // A request datagram with a correct checksum.
 Bytes Request(uint8_t command, uint16_t key, uint16_t sequence, uint32_t position,
               const Bytes& data = {}, const Bytes& extra = {});
@@ -121,8 +136,9 @@ Reply Decode(const Bytes& datagram);
 
 // n bytes of a repeatable pseudo-random pattern, different per seed.
 std::string Pattern(size_t n, unsigned seed);
-// How many upload temporary files (FSPxxxx.TMP, any case) dir holds.
-int TempFileCount(const std::string& dir);
+// How many unfinished uploads the server started in workDir holds: the
+// files of its upload folder.
+int TempFileCount(const std::string& workDir);
 
 // Lines of a log with their time stamps checked: each must start with a
 // well-formed 24-character stamp. Returns the rest of each line.

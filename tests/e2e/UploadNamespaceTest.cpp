@@ -7,6 +7,8 @@ extern "C" {
 #include <fsplib.h>
 }
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -59,19 +61,6 @@ int Put(FSP_SESSION* s, const std::string& path, const std::string& content) {
     return rc ? rc : closed;
 }
 
-// The FSP*.tmp files in a directory, whatever their case.
-std::vector<std::string> TempFiles(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        std::string n = e.path().filename().string();
-        std::string up = n;
-        for (char& c : up) c = char(std::toupper(static_cast<unsigned char>(c)));
-        if (up.size() > 7 && up.compare(0, 3, "FSP") == 0 && up.compare(up.size() - 4, 4, ".TMP") == 0)
-            names.push_back(n);
-    }
-    return names;
-}
-
 // Every path below dir with its size (-1 for a directory), the log and
 // Wine's output left out: they grow as the server runs.
 std::set<std::pair<std::string, long>> Tree(const std::string& dir, const std::string& log) {
@@ -84,16 +73,6 @@ std::set<std::pair<std::string, long>> Tree(const std::string& dir, const std::s
 }
 
 // A raw client that numbers its requests.
-struct Raw {
-    explicit Raw(uint16_t port) : c(port) {}
-    Reply Ask(uint8_t command, const Bytes& data = {}, uint32_t position = 0, const Bytes& extra = {}) {
-        auto r = c.Transact(Request(command, 0, ++sequence, position, data, extra));
-        return r ? Decode(*r) : Reply{};
-    }
-    Client c;
-    uint16_t sequence = 0;
-};
-
 Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // The log bodies, each without the client's "[127.0.0.1]: ".
@@ -168,7 +147,7 @@ TEST(UploadNamespace, UploadOnlyLevel) {
             if (at < two.size()) {
                 ASSERT_EQ(fsp_fwrite(two.data() + at, 1, 1000, f2), 1000u);
             }
-            maxOpen = std::max(maxOpen, TempFiles(server.workDir).size());
+            maxOpen = std::max(maxOpen, size_t(TempFileCount(server.workDir)));
         }
         EXPECT_EQ(maxOpen, 2u);
         EXPECT_EQ(fsp_fclose(f2), 0);
@@ -182,7 +161,7 @@ TEST(UploadNamespace, UploadOnlyLevel) {
     WriteFile(server.root + "/taken.txt", "original");
     EXPECT_EQ(Put(s.get(), "taken.txt", "replacement"), -1);
     EXPECT_EQ(ReadFile(server.root + "/taken.txt"), "original");
-    EXPECT_TRUE(TempFiles(server.workDir).empty());
+    EXPECT_TRUE(TempFileCount(server.workDir) == 0);
 
     // Directories may be made; nothing may be deleted.
     EXPECT_EQ(fsp_mkdir(s.get(), "made"), 0);
@@ -199,7 +178,7 @@ TEST(UploadNamespace, UploadOnlyLevel) {
     ExpectError(raw.Ask(0x45, Text("taken.txt")), "DEL_FILE: Access Denied");
     ExpectError(raw.Ask(0x49, Text("newdir")), "MK_DIR:  Error making directory");
     EXPECT_TRUE(fs::is_directory(server.root + "/newdir"));
-    EXPECT_TRUE(TempFiles(server.workDir).empty());
+    EXPECT_TRUE(TempFileCount(server.workDir) == 0);
 
     EXPECT_EQ(server.Stop(), 0);
     auto lines = ClientLines(server);
@@ -242,7 +221,7 @@ TEST(UploadNamespace, ReadOnlyLevelRefusesEveryChange) {
     ExpectError(raw.Ask(0x4B, Text("file.txt")), "GRAB_FILE:  Not Implemented on this Server");
     ExpectError(raw.Ask(0x4C, Text("file.txt")), "GRAB_DONE:  Not Implemented on this Server");
 
-    EXPECT_TRUE(TempFiles(server.workDir).empty());
+    EXPECT_TRUE(TempFileCount(server.workDir) == 0);
     EXPECT_EQ(Tree(server.dir.path, server.logFile), before);
     EXPECT_EQ(server.Stop(), 0);
     std::vector<std::string> expected{
@@ -299,7 +278,7 @@ TEST(UploadNamespace, ReadWriteLevel) {
     std::string driveFwd = "Z:" + server.dir.path;      // Z:/...
     auto before = Tree(server.dir.path, server.logFile);
     std::vector<std::string> escapes{
-        "../", "/../", "keepdir/../../", "keepdir/..", server.dir.path + "/",
+        "../", "/../", "keepdir/../../", "keepdir/../", server.dir.path + "/",
         drive + "\\", driveFwd + "/", "C:/",
     };
     for (const std::string& e : escapes) {
@@ -310,34 +289,46 @@ TEST(UploadNamespace, ReadWriteLevel) {
     }
     EXPECT_EQ(fsp_unlink(s.get(), "keepdir/../keep.txt"), -1);
     EXPECT_EQ(fsp_rmdir(s.get(), "keepdir/../keepdir"), -1);
-    EXPECT_EQ(fsp_mkdir(s.get(), "a..b"), -1);
-    EXPECT_EQ(Put(s.get(), "a..b", "dots"), -1);
     EXPECT_EQ(Put(s.get(), "keep.txt:stream", "hidden"), -1);
     ExpectError(raw.Ask(0x49, Text("../made")), "MK_DIR:  Error making directory");
     ExpectError(raw.Ask(0x45, Text("../victim.txt")), "DEL_FILE:  Error deleting file!");
     ExpectError(raw.Ask(0x46, Text("../outdir")), "DEL_DIR:  Error removing directory");
     EXPECT_EQ(Tree(server.dir.path, server.logFile), before);
+    // Two dots are only refused as a whole name.
+    EXPECT_EQ(fsp_mkdir(s.get(), "a..b"), 0);
+    EXPECT_EQ(Put(s.get(), "./a..b/c..d", "dots"), 0);
+    EXPECT_EQ(ReadFile(server.root + "/a..b/c..d"), "dots");
     EXPECT_FALSE(Exists(Prefix() + "/drive_c/made"));
     EXPECT_FALSE(Exists(Prefix() + "/drive_c/up.txt"));
-    EXPECT_TRUE(TempFiles(server.workDir).empty());
+    EXPECT_TRUE(TempFileCount(server.workDir) == 0);
 
-    // Raw pieces: in order, then reversed with repeats and a late first
-    // piece, from two client ports; each is acknowledged at its position.
+    // Raw pieces: in order, then the first one followed by the rest in any
+    // order, with repeats, from two client ports; each is acknowledged at
+    // its position.
     std::string data = Pattern(2548, 7);
     struct Piece { uint32_t at, n; };
     std::vector<Piece> forward{{0, 1024}, {1024, 1024}, {2048, 500}};
-    std::vector<Piece> shuffled{{2048, 500}, {1024, 1024}, {0, 1024}, {2048, 500}, {0, 1024}, {1024, 1024}, {0, 1024}};
+    std::vector<Piece> shuffled{{0, 1024}, {2048, 500}, {1024, 1024}, {2048, 500}, {1024, 1024}};
     Raw a(server.port), b(server.port);
     for (const Piece& p : forward)
         ExpectEmptyAck(a.Ask(0x43, B(data.substr(p.at, p.n)), p.at), 0x43, p.at);
     for (const Piece& p : shuffled)
         ExpectEmptyAck(b.Ask(0x43, B(data.substr(p.at, p.n)), p.at), 0x43, p.at);
-    EXPECT_EQ(TempFiles(server.workDir).size(), 2u);
-    // Extra data on an install (a time stamp, say) is ignored.
-    ExpectEmptyAck(a.Ask(0x44, Text("forward.bin"), 4, Bytes{0x30, 0x00, 0x00, 0x00}), 0x44);
+    EXPECT_EQ(size_t(TempFileCount(server.workDir)), 2u);
+    // Four bytes of extra data on an install are the file's time.
+    ExpectEmptyAck(a.Ask(0x44, Text("forward.bin"), 4, Bytes{0x30, 0x00, 0x00, 0x01}), 0x44);
+    struct stat st = {};
+    EXPECT_EQ(stat((server.root + "/forward.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 0x30000001);
     ExpectEmptyAck(b.Ask(0x44, Text("shuffled.bin")), 0x44);
     EXPECT_TRUE(ReadFile(server.root + "/forward.bin") == data);
     EXPECT_TRUE(ReadFile(server.root + "/shuffled.bin") == data);
+    // A port that left an upload unfinished starts a shorter one: only the
+    // new bytes are installed.
+    for (const Piece& p : forward) b.Ask(0x43, B(data.substr(p.at, p.n)), p.at);
+    ExpectEmptyAck(b.Ask(0x43, B("twelve bytes"), 0), 0x43);
+    ExpectEmptyAck(b.Ask(0x44, Text("restarted.bin")), 0x44);
+    EXPECT_EQ(ReadFile(server.root + "/restarted.bin"), "twelve bytes");
 
     // An empty piece opens an upload too: an empty file is installed.
     ExpectEmptyAck(a.Ask(0x43, {}, 0), 0x43);
@@ -345,23 +336,24 @@ TEST(UploadNamespace, ReadWriteLevel) {
     EXPECT_TRUE(Exists(server.root + "/empty.bin"));
     EXPECT_EQ(ReadFile(server.root + "/empty.bin"), "");
 
-    // A piece at 2^31 cannot be placed; the install after it fails onto an
-    // existing name and takes the temporary file along.
+    // A piece far past the end (a 1 GiB hole), or at 2^31, is refused and
+    // makes no file; the install after it has nothing to install.
+    ExpectError(a.Ask(0x43, B("x"), 1u << 30), "UPLOAD:  Error Uploading");
     ExpectError(a.Ask(0x43, B("x"), 0x80000000u), "UPLOAD:  Error Uploading");
     ExpectError(a.Ask(0x43, B("x"), 0xFFFFFC00u), "UPLOAD:  Error Uploading");
     ExpectError(a.Ask(0x44, Text("keep.txt")), "INSTALL:  Error Installing New File");
     EXPECT_EQ(ReadFile(server.root + "/keep.txt"), "keep");
-    EXPECT_TRUE(TempFiles(server.workDir).empty());
+    EXPECT_TRUE(TempFileCount(server.workDir) == 0);
     // Nothing uploaded before: refused, nothing made.
     ExpectError(a.Ask(0x44, Text("nothing.txt")), "INSTALL:  Error Installing New File");
     EXPECT_FALSE(Exists(server.root + "/nothing.txt"));
 
     // Closed with an upload open: its temporary file goes with the server.
     ExpectEmptyAck(b.Ask(0x43, B("left open"), 0), 0x43);
-    EXPECT_EQ(TempFiles(server.workDir).size(), 1u);
+    EXPECT_EQ(size_t(TempFileCount(server.workDir)), 1u);
     s.reset();
     EXPECT_EQ(server.Stop(), 0);
-    EXPECT_TRUE(TempFiles(server.workDir).empty());
+    EXPECT_TRUE(TempFileCount(server.workDir) == 0);
 
     auto lines = ClientLines(server);
     EXPECT_TRUE(HasRun(lines, {"Created directory d", "Begin Upload", "Uploaded d/f.txt",
@@ -377,12 +369,13 @@ TEST(UploadNamespace, ReadWriteLevel) {
         << Dump(lines);
     EXPECT_TRUE(HasRun(lines, {"DEL_DIR:  Error removing directory", "Removed directory ../outdir"}))
         << Dump(lines);
-    EXPECT_TRUE(HasRun(lines, {"UPLOAD:  Error Uploading", "UPLOAD:  Error Uploading",
+    EXPECT_TRUE(HasRun(lines, {"UPLOAD:  Error Uploading", "UPLOAD:  Error Uploading", "UPLOAD:  Error Uploading",
                                "INSTALL:  Error Installing New File", "Uploaded keep.txt",
                                "INSTALL:  Error Installing New File", "Uploaded nothing.txt",
                                "Begin Upload"}))
         << Dump(lines);
     EXPECT_TRUE(HasRun(lines, {"Uploaded forward.bin", "Uploaded shuffled.bin", "Begin Upload",
+                               "Begin Upload", "Uploaded restarted.bin", "Begin Upload",
                                "Uploaded empty.bin"}))
         << Dump(lines);
 }

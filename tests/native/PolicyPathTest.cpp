@@ -18,7 +18,7 @@ TEST(Policy, ThreeLevelsOverEveryCommand) {
         {CC_UP_LOAD, 0, 1, 1},   {CC_INSTALL, 0, 1, 1},  {CC_DEL_FILE, 0, 0, 1},
         {CC_DEL_DIR, 0, 0, 1},   {CC_GET_PRO, 1, 1, 1},  {CC_SET_PRO, 0, 0, 0},
         {CC_MAKE_DIR, 0, 1, 1},  {CC_BYE, 1, 1, 1},      {CC_GRAB_FILE, 0, 0, 0},
-        {CC_GRAB_DONE, 0, 0, 0},
+        {CC_GRAB_DONE, 0, 0, 0}, {CC_STAT, 1, 1, 1},
     };
     for (const Row& r : rows) {
         const CommandPolicy* p = FindPolicy(r.code);
@@ -28,10 +28,15 @@ TEST(Policy, ThreeLevelsOverEveryCommand) {
         EXPECT_EQ(Allowed(p->access, 0, 8), r.full) << int(r.code);
         EXPECT_EQ(Allowed(p->access, 8, 1), r.full) << int(r.code);
         EXPECT_EQ(p->refusal == nullptr, r.readOnly == 1) << int(r.code);
+        // Only what changes the tree or an upload is answered from memory
+        // when resent.
+        bool changes = r.code == CC_UP_LOAD || r.code == CC_INSTALL || r.code == CC_DEL_FILE ||
+                       r.code == CC_DEL_DIR || r.code == CC_MAKE_DIR;
+        EXPECT_EQ(p->remembered, changes ? 1 : 0) << int(r.code);
     }
     EXPECT_STREQ(FindPolicy(CC_DEL_FILE)->refusal, "DEL_FILE: Access Denied");
     EXPECT_STREQ(FindPolicy(CC_DEL_DIR)->refusal, "RMDIR:  Access Denied");
-    for (int code : {0x00, 0x20, 0x40, 0x4D, 0xFF}) EXPECT_EQ(FindPolicy(uint8_t(code)), nullptr);
+    for (int code : {0x00, 0x20, 0x40, 0x4E, 0xFF}) EXPECT_EQ(FindPolicy(uint8_t(code)), nullptr);
 }
 
 TEST(Policy, FlagAndProtectionBytes) {
@@ -69,19 +74,40 @@ TEST(Paths, CleanPathNormalisesOnceAtEachEnd) {
 }
 
 TEST(Paths, LocalPathsStayUnderTheRoot) {
-    EXPECT_EQ(Local("C:\\", "/pub/docs"), "C:\\\\pub\\docs");
-    EXPECT_EQ(Local("C:\\", ""), "C:");
-    EXPECT_EQ(Local("C:\\", "/"), "C:\\");
+    EXPECT_EQ(Local("C:\\", "/pub/docs"), "C:\\pub\\docs");
+    // The root itself, however it is named, is given as it stands.
+    for (const char* p : {"", "/", "\\", ".", "./", "/./.", "//"}) {
+        EXPECT_EQ(Local("C:\\", p), "C:\\") << p;
+        EXPECT_EQ(NamesEntry(p), 0) << p;
+    }
     EXPECT_EQ(Local("Z:\\srv\\", "a/b.txt"), "Z:\\srv\\a\\b.txt");
-    // A root without its final backslash still gets a separator.
+    EXPECT_EQ(Local("Z:\\srv\\", "./sub/./f"), "Z:\\srv\\sub\\f");
+    EXPECT_EQ(Local("Z:\\srv\\", "a//b\\\\c/"), "Z:\\srv\\a\\b\\c");
+    // Two dots are refused only as a whole name.
+    EXPECT_EQ(Local("Z:\\srv\\", "a..b"), "Z:\\srv\\a..b");
+    EXPECT_EQ(Local("Z:\\srv\\", "..x/y"), "Z:\\srv\\..x\\y");
+    for (const char* p : {"..", "../x", "/a/../b", "a/..", "a\\..\\..\\x", "./.."})
+        EXPECT_EQ(Local("Z:\\srv\\", p), "<refused>") << p;
+    // A root without its final backslash still gets a separator, and the
+    // root is the operator's: two dots in it are not judged.
     EXPECT_EQ(Local("Z:\\data", "x"), "Z:\\data\\x");
-    EXPECT_EQ(Local("Z:\\data", "../x"), "<refused>");
-    EXPECT_EQ(Local("Z:\\srv\\", "a..b"), "<refused>");
-    EXPECT_EQ(Local("Z:\\srv\\", "/a/../b"), "<refused>");
-    EXPECT_EQ(Local("Z:\\srv..\\", "x"), "<refused>");
-    // Another drive, or a stream of a file under the root.
-    EXPECT_EQ(Local("Z:\\srv\\", "C:/x"), "<refused>");
-    EXPECT_EQ(Local("Z:\\srv\\", "a.txt:hidden"), "<refused>");
+    EXPECT_EQ(Local("Z:\\srv..\\", "x"), "Z:\\srv..\\x");
+    EXPECT_EQ(Local("", "x"), "<refused>");
+    // Characters no file name holds: another drive, a stream of a file,
+    // wildcards, controls.
+    for (const char* p : {"C:/x", "a.txt:hidden", "*.txt", "a?", "a<b", "a>b", "a|b", "a\"b", "a\tb"})
+        EXPECT_EQ(Local("Z:\\srv\\", p), "<refused>") << p;
+    // Names travel as UTF-8; anything else is refused, since the platform
+    // would turn it into some other name.
+    EXPECT_EQ(Local("Z:\\srv\\", "caf\xC3\xA9/\xD0\x96.txt"), "Z:\\srv\\caf\xC3\xA9\\\xD0\x96.txt");
+    EXPECT_EQ(Local("Z:\\srv\\", "\xF0\x9F\x98\x80"), "Z:\\srv\\\xF0\x9F\x98\x80");
+    for (const char* p : {"caf\xE9", "\xC0\xAE\xC0\xAE/x", "\xE0\x80\xAE", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                          "\x80", "\xC3"})
+        EXPECT_EQ(Local("Z:\\srv\\", p), "<refused>") << p;
+    // The upload folder is no name a client may use, anywhere.
+    for (const char* p : {"UPLOADS.FSP", "uploads.fsp/U0000001.TMP", "a/Uploads.Fsp/x"})
+        EXPECT_EQ(Local("Z:\\srv\\", p), "<refused>") << p;
+    EXPECT_EQ(Local("Z:\\srv\\", "UPLOADS.FSPX"), "Z:\\srv\\UPLOADS.FSPX");
 
     std::string root = "Z:\\";
     std::string fits(259 - root.size(), 'n');
@@ -97,14 +123,8 @@ TEST(Paths, DeviceNamesAreRefusedAnywhereAlongThePath) {
                           "sub\\con.log", "NUL/x", "/prn", "a/b/lpt2.dat/c"})
         EXPECT_EQ(Local("Z:\\srv\\", p), "<refused>") << p;
     // Names that only begin or end like a device name are files.
-    EXPECT_EQ(Local("Z:\\srv\\", "CONSOLE"), "Z:\\srv\\CONSOLE");
-    EXPECT_EQ(Local("Z:\\srv\\", "null"), "Z:\\srv\\null");
-    EXPECT_EQ(Local("Z:\\srv\\", "COM0"), "Z:\\srv\\COM0");
-    EXPECT_EQ(Local("Z:\\srv\\", "COM10"), "Z:\\srv\\COM10");
-    EXPECT_EQ(Local("Z:\\srv\\", "LPT"), "Z:\\srv\\LPT");
-    EXPECT_EQ(Local("Z:\\srv\\", "xcon.txt"), "Z:\\srv\\xcon.txt");
-    EXPECT_EQ(Local("Z:\\srv\\", "my.con"), "Z:\\srv\\my.con");
-    EXPECT_EQ(Local("Z:\\srv\\", "nul_/x"), "Z:\\srv\\nul_\\x");
+    for (const char* p : {"CONSOLE", "null", "COM0", "COM10", "LPT", "xcon.txt", "my.con", "nul_"})
+        EXPECT_EQ(Local("Z:\\srv\\", p), std::string("Z:\\srv\\") + p) << p;
     // The root itself is the operator's and is not judged.
     EXPECT_EQ(Local("Z:\\NUL\\", "x"), "Z:\\NUL\\x");
 }
@@ -113,21 +133,10 @@ TEST(Paths, NamesEndingInADotOrABlankAreRefused) {
     // The platform drops them and would open another name than the one
     // asked for: "f." is "f", "sub./x" is "sub\x".
     for (const char* p : {"f.", "f ", "dir.", "dir./", "f. .", "f .", "sub./inner.txt",
-                          "sub /inner.txt", ".", "./f", "a/./b", " ", "a\\b. \\c"})
+                          "sub /inner.txt", "...", " ", "a\\b. \\c"})
         EXPECT_EQ(Local("Z:\\srv\\", p), "<refused>") << p;
-    // Dots and blanks elsewhere in a name are part of it, and a trailing
-    // separator ends the path, not a name.
-    EXPECT_EQ(Local("Z:\\srv\\", ".hidden"), "Z:\\srv\\.hidden");
-    EXPECT_EQ(Local("Z:\\srv\\", "a.b.c"), "Z:\\srv\\a.b.c");
-    EXPECT_EQ(Local("Z:\\srv\\", " lead"), "Z:\\srv\\ lead");
-    EXPECT_EQ(Local("Z:\\srv\\", "two words.txt"), "Z:\\srv\\two words.txt");
-    EXPECT_EQ(Local("Z:\\srv\\", "dir/"), "Z:\\srv\\dir");
-    EXPECT_EQ(Local("Z:\\srv\\", "a//b"), "Z:\\srv\\a\\\\b");
-    EXPECT_EQ(Local("Z:\\srv\\", "/"), "Z:\\srv\\");
+    // Dots and blanks elsewhere in a name are part of it.
+    for (const char* p : {".hidden", "a.b.c", " lead", "two words.txt"})
+        EXPECT_EQ(Local("Z:\\srv\\", p), std::string("Z:\\srv\\") + p) << p;
     EXPECT_EQ(Local("Z:\\srv.\\", "x"), "Z:\\srv.\\x");
-}
-
-TEST(Paths, OnlyAPathWithANameNamesAnEntryBelowTheRoot) {
-    for (const char* p : {"", "/", "\\", "//", "/\\/"}) EXPECT_EQ(NamesEntry(p), 0) << p;
-    for (const char* p : {"a", "/a", "a/", "\\\\a", " ", "."}) EXPECT_EQ(NamesEntry(p), 1) << p;
 }

@@ -8,34 +8,38 @@
 
 #include "../../engine/FSPDaemon.h"
 #include "../../engine/UploadCache.h"
+#include "../../engine/core/Packet.h"
 #include "WinTest.h"
 
 namespace {
 
-sockaddr Client(unsigned short port, const char* ip) {
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = inet_addr(ip);
-    sockaddr s;
-    std::memcpy(&s, &a, sizeof(s));
-    return s;
-}
+// A client as the cache keys it: port, then IPv4 address.
+struct Key {
+    Key(unsigned short port, const char* ip) {
+        sockaddr_in a = {};
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = inet_addr(ip);
+        std::memcpy(bytes, &a.sin_port, 6);
+    }
+    operator const unsigned char*() const { return bytes; }
+    unsigned char bytes[6];
+};
 
-// Names of the FSP*.tmp files in the current directory.
+// Names of the files in the upload folder of the current directory.
 std::vector<std::string> TempFiles() {
     std::vector<std::string> names;
     WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA("FSP*.tmp", &fd);
+    HANDLE h = FindFirstFileA("UPLOADS.FSP\\*", &fd);
     if (h == INVALID_HANDLE_VALUE) return names;
-    do names.push_back(fd.cFileName);
+    do
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
     while (FindNextFileA(h, &fd));
     FindClose(h);
     return names;
 }
 
-// Runs the test in a fresh working directory, where the temporary files
-// of the cache are made.
+// Runs the test in a fresh working directory, where the cache keeps its
+// upload folder.
 class InTempDir : public testing::Test {
 protected:
     void SetUp() override {
@@ -47,149 +51,107 @@ protected:
     char saved[MAX_PATH] = {};
 };
 
-using UploadCacheList = InTempDir;
 using UploadCacheFiles = InTempDir;
 using UploadHandlers = InTempDir;
 
-unsigned char* Bytes(std::string& s) { return reinterpret_cast<unsigned char*>(&s[0]); }
+const unsigned char* Bytes(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 
 } // namespace
 
-TEST_F(UploadCacheList, AddsAtHeadFindsByPortAndAddressRemovesAnywhere) {
-    UploadCache cache;
-    sockaddr a = Client(3000, "10.0.0.7"), b = Client(3001, "10.0.0.7"), c = Client(3000, "10.0.0.8");
-    UploadEntry* ea = cache.Add(&a);
-    UploadEntry* eb = cache.Add(&b);
-    UploadEntry* ec = cache.Add(&c);
-    ASSERT_TRUE(ea && eb && ec);
-    // Newest first, linked both ways.
-    EXPECT_EQ(cache.head, ec);
-    EXPECT_EQ(ec->prev, nullptr);
-    EXPECT_EQ(ec->next, eb);
-    EXPECT_EQ(eb->prev, ec);
-    EXPECT_EQ(eb->next, ea);
-    EXPECT_EQ(ea->prev, eb);
-    EXPECT_EQ(ea->next, nullptr);
-    EXPECT_EQ(std::memcmp(&eb->address, &b, sizeof(sockaddr)), 0);
-    // Each entry made its own empty file in the working directory.
-    EXPECT_EQ(TempFiles().size(), 3u);
-    EXPECT_STRNE(ea->tempFileName, eb->tempFileName);
-    EXPECT_EQ(ReadFileText(ea->tempFileName), "");
-
-    // Only port and address count: another family and junk in the zero
-    // bytes still find the entry; same port at another address does not.
-    sockaddr probe = a;
-    probe.sa_family = 0;
-    std::memset(probe.sa_data + 6, 0x5A, 8);
-    EXPECT_EQ(cache.Find(&probe), ea);
-    EXPECT_EQ(cache.Find(&c), ec);
-    sockaddr other = Client(3002, "10.0.0.7");
-    EXPECT_EQ(cache.Find(&other), nullptr);
-    EXPECT_EQ(cache.Remove(&other), 0);
-
-    // Middle, then tail, then the head; the files stay where they are.
-    std::string fileB = eb->tempFileName;
-    EXPECT_EQ(cache.Remove(&b), 1);
-    EXPECT_EQ(cache.head, ec);
-    EXPECT_EQ(ec->next, ea);
-    EXPECT_EQ(ea->prev, ec);
-    EXPECT_EQ(cache.Find(&b), nullptr);
-    EXPECT_TRUE(FileExists(fileB));
-    EXPECT_EQ(cache.Remove(&a), 1);
-    EXPECT_EQ(ec->next, nullptr);
-    EXPECT_EQ(cache.Remove(&c), 1);
-    EXPECT_EQ(cache.head, nullptr);
-    EXPECT_EQ(cache.Remove(&c), 0);
-
-    // Removing the head of several hands the head on.
-    UploadEntry* e1 = cache.Add(&a);
-    UploadEntry* e2 = cache.Add(&b);
-    ASSERT_TRUE(e1 && e2);
-    EXPECT_EQ(cache.Remove(&b), 1);
-    EXPECT_EQ(cache.head, e1);
-    EXPECT_EQ(e1->prev, nullptr);
-    EXPECT_EQ(cache.Find(&a), e1);
-}
-
-TEST_F(UploadCacheFiles, EntriesEndingWithoutInstallTakeTheirFileAlong) {
-    sockaddr a = Client(4000, "127.0.0.1"), b = Client(4001, "127.0.0.1");
-    std::string fileA;
+TEST_F(UploadCacheFiles, StartEmptiesTheFolderAndEveryUploadEndsWithItsFile) {
+    CreateDirectoryA("UPLOADS.FSP", nullptr);
+    WriteFileText("UPLOADS.FSP\\U0000000.TMP", "left by a crashed run");
+    WriteFileText("UPLOADS.FSP\\other", "x");
+    Key a(4000, "127.0.0.1"), b(4001, "127.0.0.1");
     {
         UploadCache cache;
-        UploadEntry* ea = cache.Add(&a);
-        ASSERT_TRUE(ea && cache.Add(&b));
-        fileA = ea->tempFileName;
-        EXPECT_EQ(cache.Discard(&a), 1);
-        EXPECT_FALSE(FileExists(fileA));
-        EXPECT_EQ(cache.Find(&a), nullptr);
-        EXPECT_EQ(cache.Discard(&a), 0);
+        ASSERT_EQ(cache.Start(), 1);
+        EXPECT_TRUE(TempFiles().empty());
+        // The name left behind is taken again, but as a new file.
+        ASSERT_EQ(cache.Upload(a, 0, Bytes("one"), 3, 0), 1);
+        ASSERT_EQ(cache.Upload(b, 0, Bytes("two"), 3, 0), 1);
+        EXPECT_EQ(ReadFileText(cache.FileOf(a, 0)), "one");
+        EXPECT_STRNE(cache.FileOf(a, 0), cache.FileOf(b, 0));
+        EXPECT_EQ(cache.Discard(a), 1);
+        EXPECT_EQ(cache.Discard(a), 0);
+        EXPECT_EQ(TempFiles().size(), 1u);
+        // Idle for two minutes: forgotten with its file.
+        cache.Expire(UploadCache::kIdleMs - 1);
+        EXPECT_EQ(TempFiles().size(), 1u);
+        ASSERT_EQ(cache.Upload(a, 0, Bytes("new"), 3, 1000), 1);
+        cache.Expire(UploadCache::kIdleMs);
+        EXPECT_EQ(cache.FileOf(b, 0), nullptr);
+        EXPECT_EQ(cache.Count(), 1u);
         EXPECT_EQ(TempFiles().size(), 1u);
     }
     // The destructor removes what was still open.
     EXPECT_TRUE(TempFiles().empty());
 }
 
-TEST_F(UploadCacheFiles, PiecesInAnyOrderGiveTheSameInstalledFile) {
-    std::string data;
-    for (int i = 0; i < 2548; ++i) data += char('A' + (i * 7) % 26);
-    std::string p0 = data.substr(0, 1024), p1 = data.substr(1024, 1024), p2 = data.substr(2048);
+TEST_F(UploadCacheFiles, OpenUploadsAreBoundedPerAddressAndTheBusiestStays) {
     UploadCache cache;
-    sockaddr fwd = Client(5000, "10.0.0.7"), rev = Client(5001, "10.0.0.7");
-
-    ASSERT_EQ(cache.Upload(&fwd, 0, Bytes(p0), 1024), 1);
-    ASSERT_EQ(cache.Upload(&fwd, 1024, Bytes(p1), 1024), 1);
-    ASSERT_EQ(cache.Upload(&fwd, 2048, Bytes(p2), 500), 1);
-    // Reversed, with repeats, a late first piece among them: no piece at
-    // position 0 starts the file afresh.
-    ASSERT_EQ(cache.Upload(&rev, 2048, Bytes(p2), 500), 1);
-    ASSERT_EQ(cache.Upload(&rev, 1024, Bytes(p1), 1024), 1);
-    ASSERT_EQ(cache.Upload(&rev, 0, Bytes(p0), 1024), 1);
-    ASSERT_EQ(cache.Upload(&rev, 2048, Bytes(p2), 500), 1);
-    ASSERT_EQ(cache.Upload(&rev, 0, Bytes(p0), 1024), 1);
-    EXPECT_EQ(TempFiles().size(), 2u);
-    EXPECT_EQ(ReadFileText(cache.Find(&rev)->tempFileName), data);
-
-    CreateDirectoryA("pub", nullptr);
-    char t1[] = "pub\\fwd.txt", t2[] = "pub\\rev.txt";
-    EXPECT_EQ(cache.Install(&fwd, t1), 1);
-    EXPECT_EQ(cache.Install(&rev, t2), 1);
-    EXPECT_EQ(ReadFileText(t1), data);
-    EXPECT_EQ(ReadFileText(t2), data);
-    EXPECT_EQ(cache.head, nullptr);
-    EXPECT_TRUE(TempFiles().empty());
-    // The entry went with the install.
-    EXPECT_EQ(cache.Install(&fwd, t1), 0);
+    Key honest(5000, "10.0.0.7");
+    ASSERT_EQ(cache.Upload(honest, 0, Bytes("keep"), 4, 0), 1);
+    // A flood of new uploads from another address of the same host and
+    // from ports of the honest one: at most 16 per address, and the one
+    // that keeps sending stays.
+    for (unsigned short port = 1; port <= 40; ++port) {
+        ASSERT_EQ(cache.Upload(Key(port, "10.0.0.7"), 0, Bytes("x"), 1, port), 1);
+        ASSERT_EQ(cache.Upload(Key(port, "10.0.0.8"), 0, Bytes("y"), 1, port), 1);
+        ASSERT_EQ(cache.Upload(honest, 4 * port, Bytes("keep"), 4, port), 1) << port;
+    }
+    EXPECT_EQ(cache.Count(), 2 * UploadCache::kMaxPerAddress);
+    EXPECT_EQ(TempFiles().size(), 2 * UploadCache::kMaxPerAddress);
+    EXPECT_EQ(ReadFileText(cache.FileOf(honest, 41)).size(), 4u * 41);
 }
 
-TEST_F(UploadCacheFiles, RefusedPiecesAndFailedInstallsLeaveNothingBehind) {
+TEST_F(UploadCacheFiles, PiecesWithinReachInAnyOrderAndAFirstPieceStartsAfresh) {
+    std::string data;
+    for (int i = 0; i < 2548; ++i) data += char('A' + (i * 7) % 26);
     UploadCache cache;
-    sockaddr a = Client(6000, "10.0.0.9");
-    std::string piece(16, 'x');
+    Key fwd(5000, "10.0.0.7"), shuffled(5001, "10.0.0.7");
+    ASSERT_EQ(cache.Upload(fwd, 0, Bytes(data), 1024, 0), 1);
+    ASSERT_EQ(cache.Upload(fwd, 1024, Bytes(data) + 1024, 1024, 0), 1);
+    ASSERT_EQ(cache.Upload(fwd, 2048, Bytes(data) + 2048, 500, 0), 1);
+    ASSERT_EQ(cache.Upload(shuffled, 0, Bytes(data), 1024, 0), 1);
+    ASSERT_EQ(cache.Upload(shuffled, 2048, Bytes(data) + 2048, 500, 0), 1);
+    ASSERT_EQ(cache.Upload(shuffled, 1024, Bytes(data) + 1024, 1024, 0), 1);
+    ASSERT_EQ(cache.Upload(shuffled, 2048, Bytes(data) + 2048, 500, 0), 1);
+    EXPECT_EQ(ReadFileText(cache.FileOf(shuffled, 0)), data);
 
-    // An empty piece still opens the upload with its empty file.
-    ASSERT_EQ(cache.Upload(&a, 0, nullptr, 0), 1);
-    ASSERT_TRUE(cache.Find(&a));
-    EXPECT_EQ(ReadFileText(cache.Find(&a)->tempFileName), "");
-    // A position that reads as negative cannot be reached.
-    EXPECT_EQ(cache.Upload(&a, -2147483647L - 1, Bytes(piece), 16), 0);
-    EXPECT_EQ(cache.Upload(&a, -1, Bytes(piece), 16), 0);
-    EXPECT_EQ(ReadFileText(cache.Find(&a)->tempFileName), "");
-    EXPECT_EQ(cache.Upload(&a, 4, Bytes(piece), 16), 1);
+    // Out of reach: more than 1 MiB past the end, or past 2^31 - 1 bytes.
+    // Refused, and the upload stays as it was.
+    Key distant(5002, "10.0.0.7");
+    EXPECT_EQ(cache.Upload(distant, (1u << 20) + 1, Bytes("x"), 1, 0), 0);
+    EXPECT_EQ(cache.FileOf(distant, 0), nullptr);
+    EXPECT_EQ(cache.Upload(shuffled, 2548 + (1u << 20) + 1, Bytes("x"), 1, 0), 0);
+    EXPECT_EQ(cache.Upload(shuffled, 0x7FFFFFFFu, Bytes("x"), 1, 0), 0);
+    EXPECT_EQ(cache.Upload(shuffled, 0x80000000u, Bytes("x"), 1, 0), 0);
+    EXPECT_EQ(ReadFileText(cache.FileOf(shuffled, 0)), data);
+    EXPECT_EQ(cache.Upload(shuffled, 2548 + (1u << 20), Bytes("x"), 1, 0), 1);
 
-    // Onto an existing file: refused, the file kept, the upload ended
-    // with its temporary file.
+    // A new first piece from the same port drops the old upload's bytes.
+    ASSERT_EQ(cache.Upload(shuffled, 0, Bytes("fresh"), 5, 0), 1);
+    EXPECT_EQ(ReadFileText(cache.FileOf(shuffled, 0)), "fresh");
+
+    CreateDirectoryA("pub", nullptr);
+    uint32_t stamp = 819255600; // 1995-12-18 01:00:00 UTC
+    EXPECT_EQ(cache.Install(fwd, "pub\\fwd.txt", &stamp, 0), 1);
+    EXPECT_EQ(ReadFileText("pub\\fwd.txt"), data);
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    ASSERT_TRUE(GetFileAttributesExA("pub\\fwd.txt", GetFileExInfoStandard, &info));
+    ULONGLONG t = (ULONGLONG(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+    EXPECT_EQ(t / 10000000ull - 11644473600ull, stamp);
+    // The entry went with the install.
+    EXPECT_EQ(cache.Install(fwd, "pub\\again.txt", nullptr, 0), 0);
+
+    // Onto an existing file, or into a missing directory: refused, the
+    // file kept, the upload ended with its temporary file.
     WriteFileText("taken.txt", "keep me");
-    char taken[] = "taken.txt";
-    EXPECT_EQ(cache.Install(&a, taken), 0);
+    EXPECT_EQ(cache.Install(shuffled, "taken.txt", nullptr, 0), 0);
     EXPECT_EQ(ReadFileText("taken.txt"), "keep me");
-    EXPECT_EQ(cache.Find(&a), nullptr);
-    EXPECT_TRUE(TempFiles().empty());
-    EXPECT_EQ(cache.Install(&a, taken), 0);
-
-    // Into a directory that is not there.
-    ASSERT_EQ(cache.Upload(&a, 0, Bytes(piece), 16), 1);
-    char nowhere[] = "missing\\new.txt";
-    EXPECT_EQ(cache.Install(&a, nowhere), 0);
+    ASSERT_EQ(cache.Upload(shuffled, 0, nullptr, 0, 0), 1);
+    EXPECT_EQ(cache.Install(shuffled, "missing\\new.txt", nullptr, 0), 0);
     EXPECT_FALSE(FileExists("missing"));
     EXPECT_TRUE(TempFiles().empty());
 }

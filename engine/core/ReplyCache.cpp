@@ -1,0 +1,45 @@
+#include "ReplyCache.h"
+
+#include <cstring>
+
+#include "Packet.h"
+
+namespace fsp {
+
+namespace {
+// Whether request equals the kept one but for its checksum (byte 1) and
+// sequence number (bytes 4 and 5): a resend keeps its key and usually
+// takes a new sequence number.
+bool SameRequest(const std::vector<unsigned char>& kept, const unsigned char* request, int n) {
+    if (kept.size() != size_t(n) || n < kHeaderSize) return false;
+    return kept[0] == request[0] && std::memcmp(&kept[2], request + 2, 2) == 0 &&
+           std::memcmp(&kept[6], request + 6, size_t(n - 6)) == 0;
+}
+} // namespace
+
+int ReplyCache::Answer(const unsigned char* client, const unsigned char* request, int n,
+                       uint64_t now, unsigned char* out) {
+    table.Expire(now, [](Kept&) {});
+    Kept* k = table.Find(client, now);
+    if (!k || !SameRequest(k->request, request, n) || k->reply.size() < size_t(kHeaderSize))
+        return 0;
+    std::memcpy(out, k->reply.data(), k->reply.size());
+    out[4] = request[4];
+    out[5] = request[5];
+    out[1] = 0;
+    out[1] = uint8_t(CalcChecksum(out, int(k->reply.size()), 1));
+    return int(k->reply.size());
+}
+
+void ReplyCache::Keep(const unsigned char* client, const unsigned char* request, int n,
+                      const unsigned char* reply, int m, uint64_t now) {
+    if (n < kHeaderSize || n > kMaxPacket || m < kHeaderSize || m > kMaxPacket) return;
+    Kept* k = table.Find(client, now);
+    if (!k) k = table.Insert(client, now, [](Kept&) {});
+    if (!k) return;
+    k->request.assign(request, request + n);
+    k->request[1] = k->request[4] = k->request[5] = 0;
+    k->reply.assign(reply, reply + m);
+}
+
+} // namespace fsp
