@@ -161,7 +161,7 @@ static std::string RegString(const std::string& s) {
 
 Server::Server(Settings settings) {
     root = dir.path + "/root";
-    workDir = dir.path + "/work";
+    workDir = settings.workDir ? *settings.workDir : dir.path + "/work";
     fs::create_directories(root);
     fs::create_directories(workDir);
     // A first run binds the default port, 21.
@@ -231,13 +231,34 @@ int Server::Stop() {
     return status;
 }
 
+void Server::Kill() {
+    if (!Running()) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
 Server::~Server() { Stop(); }
+
+long RssKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
 
 std::string Server::Log() const { return ReadFile(logFile); }
 
-Client::Client(uint16_t serverPort) {
+Client::Client(uint16_t serverPort, const char* localAddress) {
     fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a = {};
+    if (localAddress) {
+        a.sin_family = AF_INET;
+        inet_pton(AF_INET, localAddress, &a.sin_addr);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        a = {};
+    }
     a.sin_family = AF_INET;
     a.sin_port = htons(serverPort);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -54,6 +54,7 @@ struct Settings {
     std::map<std::string, uint32_t> flags{{"Logging", 1}, {"UploadOnly", 1}, {"ReadWrite", 0},
                                           {"RevName", 0},  {"PrivMode", 0},   {"ThruOut", 0}};
     bool firstRun = false; // write nothing: the server finds no settings
+    std::optional<std::string> workDir; // default: a fresh directory
 };
 
 uint16_t FreeUdpPort();
@@ -67,6 +68,8 @@ public:
 
     // Closes the window and waits for the process; returns its exit status.
     int Stop();
+    // Ends the process at once, as a crash would.
+    void Kill();
     bool Running();
     // The log file, as the server has written it so far.
     std::string Log() const;
@@ -87,7 +90,8 @@ private:
 // A stop-and-wait datagram client bound to one local port.
 class Client {
 public:
-    explicit Client(uint16_t serverPort);
+    // Sends from localAddress (127.0.0.1 unless given) on a port of its own.
+    explicit Client(uint16_t serverPort, const char* localAddress = nullptr);
     ~Client();
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
@@ -139,6 +143,9 @@ std::string Pattern(size_t n, unsigned seed);
 // How many unfinished uploads the server started in workDir holds: the
 // files of its upload folder.
 int TempFileCount(const std::string& workDir);
+
+// Resident set of a process in KiB, or -1 once it is gone.
+long RssKiB(pid_t pid);
 
 // Lines of a log with their time stamps checked: each must start with a
 // well-formed 24-character stamp. Returns the rest of each line.

@@ -7,14 +7,21 @@ extern "C" {
 #include <fsplib.h>
 }
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cctype>
 #include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Harness.h"
@@ -112,6 +119,72 @@ void ExpectError(const Reply& r, const std::string& text) {
     EXPECT_EQ(r.DataText(), text);
     EXPECT_EQ(r.dataLength, text.size() + 1);
 }
+
+// A relay on 127.0.0.1 between one client and the server that loses the
+// first reply to each of the given commands, as a real network may.
+class LossyRelay {
+public:
+    LossyRelay(uint16_t serverPort, std::set<uint8_t> drop) : toDrop(std::move(drop)) {
+        front = Bound(0);
+        back = Bound(0);
+        sockaddr_in a = Loopback(serverPort);
+        connect(back, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        socklen_t len = sizeof(a);
+        getsockname(front, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        thread = std::thread([this] { Run(); });
+    }
+    ~LossyRelay() {
+        stop = true;
+        thread.join();
+        close(front);
+        close(back);
+    }
+    uint16_t port = 0;
+    std::atomic<int> dropped{0};
+
+private:
+    static sockaddr_in Loopback(uint16_t p) {
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(p);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return a;
+    }
+    static int Bound(uint16_t p) {
+        int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a = Loopback(p);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        return fd;
+    }
+    void Run() {
+        sockaddr_in client = {};
+        socklen_t clientLength = 0;
+        pollfd fds[2] = {{front, POLLIN, 0}, {back, POLLIN, 0}};
+        uint8_t buf[2048];
+        while (!stop) {
+            if (poll(fds, 2, 50) <= 0) continue;
+            if (fds[0].revents & POLLIN) {
+                clientLength = sizeof(client);
+                ssize_t n = recvfrom(front, buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(&client), &clientLength);
+                if (n > 0) send(back, buf, size_t(n), 0);
+            }
+            if (fds[1].revents & POLLIN) {
+                ssize_t n = recv(back, buf, sizeof(buf), 0);
+                if (n <= 0 || clientLength == 0) continue;
+                if (toDrop.erase(buf[0])) {
+                    ++dropped;
+                    continue;
+                }
+                sendto(front, buf, size_t(n), 0, reinterpret_cast<sockaddr*>(&client), clientLength);
+            }
+        }
+    }
+    std::set<uint8_t> toDrop; // only the relay's thread touches it
+    int front = -1, back = -1;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
 
 } // namespace
 
@@ -378,4 +451,86 @@ TEST(UploadNamespace, ReadWriteLevel) {
                                "Begin Upload", "Uploaded restarted.bin", "Begin Upload",
                                "Uploaded empty.bin"}))
         << Dump(lines);
+}
+
+// A reply lost on the way: libfsplib sends the request again with the same
+// key, and the server answers it as the first time instead of running it
+// again, so every change is reported as the success it was, and done once.
+TEST(UploadNamespace, LostRepliesDoNotTurnSuccessIntoFailure) {
+    Server server(Access(0, 1));
+    LossyRelay relay(server.port, {0x43, 0x44, 0x45, 0x46, 0x49});
+    Session s = Open(relay.port);
+    ASSERT_TRUE(s);
+    const std::string content = Pattern(5000, 3);
+    EXPECT_EQ(fsp_mkdir(s.get(), "d"), 0);
+    EXPECT_EQ(Put(s.get(), "d/f.bin", content), 0);
+    EXPECT_TRUE(ReadFile(server.root + "/d/f.bin") == content);
+    EXPECT_EQ(fsp_unlink(s.get(), "d/f.bin"), 0);
+    EXPECT_EQ(fsp_rmdir(s.get(), "d"), 0);
+    EXPECT_FALSE(Exists(server.root + "/d"));
+    EXPECT_EQ(relay.dropped, 5);
+    s.reset();
+    EXPECT_EQ(server.Stop(), 0);
+    auto lines = ClientLines(server);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Created directory d", "Begin Upload", "Uploaded d/f.bin",
+                                                "Deleted d/f.bin", "Removed directory d"}))
+        << Dump(lines);
+}
+
+// What a hostile client does to uploads: thousands abandoned from one
+// address, a working directory full of the platform's temporary names, an
+// attempt to read another client's unfinished upload, a server killed with
+// an upload open. The honest upload goes through, quick and whole, and
+// nothing is left behind.
+TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
+    TempDir base;
+    const std::string work = base.path + "/work";
+    fs::create_directories(work);
+    for (int i = 0; i < 0x10000; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "/FSP%X.TMP", i);
+        WriteFile(work + name, "planted");
+    }
+    Settings st = Access(1, 0);
+    st.rootPath = WinPath(base.path); // the working directory lies inside the tree
+    st.workDir = work;
+    auto server = std::make_unique<Server>(st);
+
+    Raw honest(server->port);
+    const std::string content = Pattern(100 * 1024, 11);
+    auto slowest = std::chrono::milliseconds(0);
+    for (size_t at = 0; at < content.size(); at += 1024) {
+        for (int i = 0; i < 30; ++i) { // 3,000 abandoned uploads from another address
+            Client flood(server->port, "127.0.0.2");
+            flood.Transact(Request(0x43, 0, 1, 0, B("abandoned")));
+        }
+        auto start = std::chrono::steady_clock::now();
+        ExpectEmptyAck(honest.Ask(0x43, B(content.substr(at, 1024)), uint32_t(at)), 0x43, uint32_t(at));
+        slowest = std::max(slowest, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - start));
+    }
+    EXPECT_EQ(TempFileCount(work), 16 + 1); // the flood's address holds 16, plus the honest one
+    EXPECT_LT(slowest.count(), 2000) << "a piece took " << slowest.count() << " ms";
+
+    // Another client cannot reach the unfinished upload by any name.
+    Raw thief(server->port);
+    for (const char* p : {"work/UPLOADS.FSP/U0000000.TMP", "work/uploads.fsp/U0000000.TMP",
+                          "./work/./UPLOADS.FSP/U0000000.TMP"})
+        ExpectError(thief.Ask(0x42, Text(p)), std::string("Unable to open file: ") + p);
+    ExpectError(thief.Ask(0x41, Text("work/UPLOADS.FSP")), "Directory work/UPLOADS.FSP does not exist!");
+    ExpectEmptyAck(thief.Ask(0x43, B("mine"), 0), 0x43);
+    ExpectError(thief.Ask(0x44, Text("work/UPLOADS.FSP/U0000000.TMP")), "INSTALL:  Error Installing New File");
+
+    ExpectEmptyAck(honest.Ask(0x44, Text("honest.bin")), 0x44);
+    EXPECT_TRUE(ReadFile(base.path + "/honest.bin") == content);
+    EXPECT_EQ(ReadFile(work + "/FSP0.TMP"), "planted");
+
+    // Killed with an upload open: the next start clears it away.
+    ExpectEmptyAck(honest.Ask(0x43, B("left open"), 0), 0x43);
+    EXPECT_GE(TempFileCount(work), 1);
+    server->Kill();
+    EXPECT_GE(TempFileCount(work), 1);
+    server = std::make_unique<Server>(st);
+    EXPECT_EQ(TempFileCount(work), 0);
+    EXPECT_EQ(server->Stop(), 0);
 }
