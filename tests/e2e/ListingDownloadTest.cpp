@@ -321,8 +321,7 @@ TEST_F(Served, LibfsplibDownloadsAreByteIdentical) {
     auto lines = LinesSince(mark, [&](const auto& l) { return l.size() >= expected; });
     size_t downloads = 0;
     for (size_t n : kFileSizes) {
-        // The root's backslash and the request's leading slash both stay.
-        int c = Count(lines, "[127.0.0.1]: Downloaded " + WinPath(server->root) + "\\\\files\\f" + std::to_string(n));
+        int c = Count(lines, "[127.0.0.1]: Downloaded " + WinPath(server->root) + "\\files\\f" + std::to_string(n));
         EXPECT_EQ(c, n % 1024 ? 2 : 1) << n;
         downloads += size_t(c);
     }
@@ -436,7 +435,7 @@ TEST_F(Served, RawDownloadsBlockByBlockToTheEnd) {
     EXPECT_TRUE(Decode(*d).data.empty());
     lines = LinesSince(mark, [](const auto& l) { return !l.empty(); });
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "[127.0.0.1]: Downloaded " + WinPath(server->root) + "\\\\files\\f1024");
+    EXPECT_EQ(lines[0], "[127.0.0.1]: Downloaded " + WinPath(server->root) + "\\files\\f1024");
 }
 
 TEST_F(Served, RefusalsAnswerWithTheirTextAndLogIt) {
@@ -452,7 +451,7 @@ TEST_F(Served, RefusalsAnswerWithTheirTextAndLogIt) {
     };
     const std::vector<Case> cases{
         {0x42, Text("..\\root\\files\\f1"), "Unable to open file: ..\\root\\files\\f1"},
-        {0x42, Text("dots/x..y"), "Unable to open file: dots/x..y"}, // exists, yet refused
+        {0x42, Text("dots/x..y/.."), "Unable to open file: dots/x..y/.."},
         {0x42, Text("files/missing"), "Unable to open file: files/missing"},
         {0x42, Text("files"), "Unable to open file: files"},
         {0x42, Text(longPath), "Unable to open file: " + longPath},
@@ -504,8 +503,9 @@ TEST_F(Served, VersionAndProtectionWithUploadsAllowed) {
     unsigned char pro = 0;
     ASSERT_EQ(fsp_getpro(session.s, "/", &pro), 0);
     EXPECT_EQ(pro, 0x24);
-    ASSERT_EQ(fsp_getpro(session.s, "nothere", &pro), 0); // the same for any path
+    ASSERT_EQ(fsp_getpro(session.s, "files", &pro), 0); // the same for any directory
     EXPECT_EQ(pro, 0x24);
+    EXPECT_EQ(fsp_getpro(session.s, "nothere", &pro), -1);
 }
 
 // The other two access levels need servers of their own.
