@@ -133,6 +133,7 @@ Section "Uninstall"
   StrCpy $3 "$1\$3"
 absolute:
   Delete $3
+  Delete "$1\VFSPD.LOG"
   Delete "$1\FSP*.tmp"
   RMDir $1
   DeleteRegKey HKLM "${SETTINGS_KEY}"
