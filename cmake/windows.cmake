@@ -45,3 +45,23 @@ target_link_libraries(echo PRIVATE ws2_32)
 
 add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
 include(${CMAKE_CURRENT_LIST_DIR}/../tests/windows/tests.cmake)
+
+# The setup program, versioned by the program's own version text.
+find_program(MAKENSIS makensis REQUIRED)
+set(VFSPD_VERSION_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../engine/core/Policy.cpp)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VFSPD_VERSION_SOURCE})
+file(STRINGS ${VFSPD_VERSION_SOURCE} VFSPD_VERSION REGEX "kVersionText.* v[0-9]")
+string(REGEX REPLACE ".* v([^ ]+) .*" "\\1" VFSPD_VERSION "${VFSPD_VERSION}")
+if(NOT VFSPD_VERSION MATCHES "^[0-9][0-9a-z.]*$")
+  message(FATAL_ERROR "no version found in ${VFSPD_VERSION_SOURCE}")
+endif()
+set(VFSPD_NSIS_FLAGS -V2)
+if(VFSPD_WERROR)
+  list(APPEND VFSPD_NSIS_FLAGS -WX)
+endif()
+add_custom_command(OUTPUT vfspd-setup.exe
+  COMMAND ${MAKENSIS} ${VFSPD_NSIS_FLAGS} -DEXE=$<TARGET_FILE:vfspd> -DVERSION=${VFSPD_VERSION}
+          -DOUTFILE=${CMAKE_CURRENT_BINARY_DIR}/vfspd-setup.exe ${CMAKE_CURRENT_LIST_DIR}/../installer/vfspd.nsi
+  DEPENDS vfspd installer/vfspd.nsi ui/res/fspd.ico
+  VERBATIM)
+add_custom_target(setup ALL DEPENDS vfspd-setup.exe)

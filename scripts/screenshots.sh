@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Retakes the pictures in docs/: the main window after a few requests, its
-# Security menu, and the three dialogs. vfspd.exe runs under Wine in a
+# Security menu, the three dialogs, and the first page of the setup program
+# (vfspd-setup.exe beside vfspd.exe). vfspd.exe runs under Wine in a
 # virtual desktop on a virtual display (Wine draws the window frames
 # itself there, so no window manager is needed) and is worked from the
 # keyboard with xdotool, as an operator would.
@@ -59,11 +60,11 @@ PY
 
 shot() { import -window root "$1"; }
 # Waits until the screen holds still and, when $1 is given, differs from
-# that earlier picture.
+# that earlier picture; gives up after $2 pictures (default 100).
 settle() {
     local before=${1:-} prev="$scratch/prev.png" now="$scratch/now.png"
     rm -f "$prev"
-    for _ in $(seq 100); do
+    for _ in $(seq "${2:-100}"); do
         shot "$now"
         if [ -f "$prev" ] && cmp -s "$now" "$prev" && { [ -z "$before" ] || ! cmp -s "$now" "$before"; }; then
             mv "$now" "$scratch/last.png"; return 0
@@ -72,9 +73,9 @@ settle() {
     done
     echo "screen did not settle" >&2; return 1
 }
-# Saves the last picture, cropped to the windows on the desktop.
+# Saves the last picture, cropped to the windows on the desktop (of size $2).
 save() {
-    convert "$scratch/last.png" -crop 480x420+0+0 +repage -trim +repage "$out/$1"
+    convert "$scratch/last.png" -crop "${2:-480x420}+0+0" +repage -trim +repage "$out/$1"
     echo "docs/$1"
 }
 # Presses keys (or, with --type, types text) and waits for the screen to
@@ -104,4 +105,19 @@ keys alt+h a;                        save about-dialog.png
 keys Return
 keys alt+f x
 wait "$server_pid" || true
+
+shot "$scratch/before.png"
+wine explorer /desktop=setup,640x480 "$(dirname "$exe")/vfspd-setup.exe" &
+setup_pid=$!
+# The empty desktop comes first and holds still while the setup program
+# unpacks itself: wait on until there is more than one colour on it.
+for _ in $(seq 20); do
+    settle "$scratch/before.png" 1000
+    [ "$(convert "$scratch/last.png" -crop 640x480+0+0 -format %k info:)" -gt 1 ] && break
+    cp "$scratch/last.png" "$scratch/before.png"
+done
+save setup-welcome.png 640x480
+xdotool windowfocus "$(xdotool search --name 'setup - Wine desktop' | head -1)"
+keys Escape
+wait "$setup_pid" || true
 wineserver -k

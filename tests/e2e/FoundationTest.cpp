@@ -1,6 +1,9 @@
 // The server's endpoint end to end: reply bytes, dropped datagrams, receive
-// errors, first-run settings, port binding and a clean stop.
+// errors, first-run settings, port binding and a clean stop; the setup program.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
 
 #include "Harness.h"
 #include "engine/core/Packet.h"
@@ -12,6 +15,11 @@ bool HasLine(const std::string& log, const std::string& body) {
     for (const std::string& b : LogBodies(log))
         if (b == body) return true;
     return false;
+}
+// The Linux path of a path on the prefix's drive C:.
+std::string OnC(std::string winPath) {
+    std::replace(winPath.begin(), winPath.end(), '\\', '/');
+    return Prefix() + "/drive_c" + winPath.substr(2);
 }
 } // namespace
 
@@ -118,4 +126,38 @@ TEST(Endpoint, APortAbove65535BindsItsLow16Bits) {
     Client c(free);
     EXPECT_TRUE(c.Transact(Request(0x10, 0, 1, 0)));
     EXPECT_EQ(server.Stop(), 0);
+}
+
+// The setup program: a silent install, the installed copy serving from the
+// folder its Start-menu entry starts it in, and a silent uninstall.
+TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
+    const std::string winDir = "C:\\vfspd-setup\\VrelFSPd";
+    ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/vfspd-setup.exe", "/S", "/D=" + winDir}), 0);
+    const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VrelFSPd";
+    auto reg = RegQuery(key);
+    EXPECT_EQ(reg["InstallLocation"], winDir);
+    EXPECT_EQ(reg["UninstallString"], "\"" + winDir + "\\uninstall.exe\"");
+    // A folder of the user's, where the link holds its name in UTF-16.
+    std::string work = reg["WorkingDirectory"], link = OnC(reg["StartMenuEntry"]), wide;
+    ASSERT_EQ(work.rfind("C:\\users\\", 0), 0u) << work;
+    for (char ch : work) wide += {ch, '\0'};
+    EXPECT_NE(ReadFile(link).find(wide), std::string::npos) << link;
+    Settings s;
+    s.program = winDir + "\\vfspd.exe";
+    s.workDir = OnC(work);
+    Server server(s);
+    auto r = Client(server.port).Transact(Request(0x10, 0, 1, 0));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Decode(*r).DataText(), "VrelFSPd for Win95 v1.0b3 Dec 18 1995");
+    ASSERT_EQ(server.Stop(), 0);
+    // A copy runs on the folder, as the uninstaller does itself, to be waited for.
+    TempDir scratch;
+    std::filesystem::copy_file(OnC(winDir) + "/uninstall.exe", scratch.path + "/un.exe");
+    EXPECT_EQ(RunWine({scratch.path + "/un.exe", "/S", "_?=" + winDir}), 0);
+    EXPECT_NE(RunWine({"reg", "query", "HKLM\\" + key}), 0);
+    EXPECT_FALSE(Exists(OnC(winDir)));
+    EXPECT_FALSE(Exists(link));
+    EXPECT_FALSE(RegQuery("Software\\Quorvane\\VrelFSPd\\Server").empty());
+    EXPECT_TRUE(HasLine(ReadFile(s.workDir + "/VFSPD.LOG"), "[127.0.0.1]: Get version information"));
+    std::filesystem::remove_all(s.workDir);
 }

@@ -85,6 +85,8 @@ static pid_t Spawn(const std::vector<std::string>& args, const std::string& cwd,
         if (in >= 0) dup2(in, 0);
         setenv("WINEPREFIX", Prefix().c_str(), 1);
         setenv("WINEDEBUG", "-all", 1);
+        // Else a Start-menu entry made here becomes one of the user's desktop.
+        setenv("WINEDLLOVERRIDES", "winemenubuilder.exe=d", 1);
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -161,9 +163,9 @@ static std::string RegString(const std::string& s) {
 
 Server::Server(Settings settings) {
     root = dir.path + "/root";
-    workDir = settings.workDir ? *settings.workDir : dir.path + "/work";
+    workDir = settings.workDir.empty() ? dir.path + "/work" : settings.workDir;
     fs::create_directories(root);
-    fs::create_directories(workDir);
+    if (settings.workDir.empty()) fs::create_directories(workDir);
     // A first run binds the default port, 21.
     port = settings.firstRun ? 21 : settings.port ? uint16_t(*settings.port & 0xFFFF) : FreeUdpPort();
     logFile = workDir + "/VFSPD.LOG";
@@ -187,7 +189,8 @@ Server::Server(Settings settings) {
     WriteFile(regFile, reg);
     if (RunWine({"regedit", "/s", regFile}) != 0) throw std::runtime_error("regedit failed");
 
-    pid = Spawn({"wine", std::string(VFSPD_WIN_DIR) + "/vfspd.exe"}, workDir, dir.path + "/wine.out");
+    std::string program = settings.program.empty() ? std::string(VFSPD_WIN_DIR) + "/vfspd.exe" : settings.program;
+    pid = Spawn({"wine", program}, workDir, dir.path + "/wine.out");
 
     // Ready when it answers: a bye is answered and leaves no log line.
     Client probe(port);

@@ -1,0 +1,143 @@
+; The setup program: installs vfspd.exe, a Start-menu entry and an
+; uninstaller, and registers them in the system's list of programs.
+; The build runs:
+;   makensis -DEXE=path\to\vfspd.exe -DVERSION=1.0b3 -DOUTFILE=vfspd-setup.exe vfspd.nsi
+
+!ifndef EXE
+  !error "define EXE, VERSION and OUTFILE"
+!endif
+!ifndef VERSION
+  !error "define EXE, VERSION and OUTFILE"
+!endif
+!ifndef OUTFILE
+  !error "define EXE, VERSION and OUTFILE"
+!endif
+
+; 64-bit stubs: the program is 64-bit, and so is the Wine it is tested on.
+Target amd64-unicode
+Unicode true
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!define PRODUCT "VrelFSPd"
+!define PUBLISHER "Quorvane"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!define SETTINGS_KEY "Software\${PUBLISHER}\${PRODUCT}"
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\${PRODUCT}"
+; A reinstall offers the folder of the last one.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "${PRODUCT} ${VERSION}"
+
+!include "MUI2.nsh"
+!include "FileFunc.nsh"
+
+; makensis reads the script in its own folder.
+!define MUI_ICON "../ui/res/fspd.ico"
+!define MUI_UNICON "../ui/res/fspd.ico"
+!define MUI_WELCOMEPAGE_TEXT "This will install ${PRODUCT} ${VERSION}, an FSP file server, on this computer.$\r$\n$\r$\nThe Start-menu entry starts it in a folder of your own, where it keeps its log and the files being uploaded to it.$\r$\n$\r$\nClick Next to continue."
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+; A running server holds vfspd.exe open: it could be neither replaced nor
+; removed, and the setup would end with the old program in place.
+!macro RefuseWhileRunning
+  FindWindow $0 "${PRODUCT}"
+  StrCmp $0 0 +3
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is running. Close it and start again." /SD IDOK
+    Quit
+!macroend
+
+Function .onInit
+  !insertmacro RefuseWhileRunning
+FunctionEnd
+
+Function un.onInit
+  !insertmacro RefuseWhileRunning
+FunctionEnd
+
+Section "Install"
+  ; Under Program Files a user may not write, but the log and the upload
+  ; files go to the working directory: the entry starts the server in a
+  ; folder of the user's own.
+  SetShellVarContext current
+  StrCpy $1 "$LOCALAPPDATA\${PRODUCT}"
+  StrCpy $2 "$SMPROGRAMS\${PRODUCT}.lnk"
+  CreateDirectory $1
+
+  SetOutPath $INSTDIR
+  ClearErrors
+  File "/oname=vfspd.exe" "${EXE}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  IfErrors 0 +3
+    SetErrorLevel 2
+    Abort "Could not write to $INSTDIR."
+
+  ; The shortcut takes the current output folder as its working directory.
+  SetOutPath $1
+  CreateShortcut $2 "$INSTDIR\vfspd.exe" "" "$INSTDIR\vfspd.exe" 0 SW_SHOWNORMAL "" "FSP file server"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} FSP server"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\vfspd.exe,0"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ; The entry and the folder belong to the user who ran the setup: kept
+  ; here so that any administrator's uninstall finds them.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "StartMenuEntry" $2
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "WorkingDirectory" $1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $3 $4
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+Section "Uninstall"
+  SetShellVarContext current
+  ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "WorkingDirectory"
+  ReadRegStr $2 HKLM "${UNINSTALL_KEY}" "StartMenuEntry"
+  StrCmp $1 "" 0 +2
+    StrCpy $1 "$LOCALAPPDATA\${PRODUCT}"
+  StrCmp $2 "" 0 +2
+    StrCpy $2 "$SMPROGRAMS\${PRODUCT}.lnk"
+
+  Delete $2
+  Delete "$INSTDIR\vfspd.exe"
+  Delete "$INSTDIR\uninstall.exe"
+  ; Not /r: whatever else is in the folder (a log of a run started there)
+  ; is not ours to delete.
+  RMDir $INSTDIR
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+
+  ; The settings and the log outlive the program unless the user says so;
+  ; a silent uninstall keeps them.
+  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \
+    "Remove the settings of ${PRODUCT} and its log as well?" /SD IDNO IDNO done
+  ReadRegStr $3 HKLM "${SETTINGS_KEY}\Location" "LogPath"
+  StrCmp $3 "" 0 +2
+    StrCpy $3 "VFSPD.LOG"
+  ; A relative log path is relative to the working directory.
+  StrCpy $4 $3 1 1
+  StrCmp $4 ":" absolute
+  StrCpy $4 $3 1
+  StrCmp $4 "\" absolute
+  StrCpy $3 "$1\$3"
+absolute:
+  Delete $3
+  Delete "$1\VFSPD.LOG"
+  ; Unfinished uploads: the server's own folder.
+  RMDir /r "$1\UPLOADS.FSP"
+  RMDir $1
+  DeleteRegKey HKLM "${SETTINGS_KEY}"
+  DeleteRegKey /ifempty HKLM "Software\${PUBLISHER}"
+done:
+SectionEnd
