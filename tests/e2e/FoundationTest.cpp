@@ -2,10 +2,14 @@
 // errors, first-run settings, port binding and a clean stop.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "Harness.h"
 #include "engine/core/Packet.h"
 
 using namespace e2e;
+namespace fs = std::filesystem;
 
 namespace {
 bool HasLine(const std::string& log, const std::string& body) {
@@ -117,5 +121,23 @@ TEST(Endpoint, APortAbove65535BindsItsLow16Bits) {
     EXPECT_EQ(server.port, free);
     Client c(free);
     EXPECT_TRUE(c.Transact(Request(0x10, 0, 1, 0)));
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+// A client with upload rights puts its own ctl3d32.dll beside the program.
+// Wine is told to prefer such a copy to its own, as a Windows without a
+// system copy (64-bit Windows has none) finds only the planted one.
+TEST(Endpoint, ADllPlantedBesideTheProgramIsNotLoaded) {
+    TempDir app;
+    fs::copy_file(std::string(VFSPD_WIN_DIR) + "/vfspd.exe", app.path + "/vfspd.exe");
+    fs::copy_file(std::string(VFSPD_WIN_DIR) + "/planted.dll", app.path + "/ctl3d32.dll");
+    struct Overrides {
+        Overrides() { setenv("WINEDLLOVERRIDES", "ctl3d32=n", 1); }
+        ~Overrides() { unsetenv("WINEDLLOVERRIDES"); }
+    } overrides;
+    Settings s;
+    s.program = app.path + "/vfspd.exe";
+    Server server(s); // answering, so long past loading the library
+    EXPECT_FALSE(Exists(app.path + "/planted-ran"));
     EXPECT_EQ(server.Stop(), 0);
 }

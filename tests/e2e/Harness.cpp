@@ -187,7 +187,8 @@ Server::Server(Settings settings) {
     WriteFile(regFile, reg);
     if (RunWine({"regedit", "/s", regFile}) != 0) throw std::runtime_error("regedit failed");
 
-    pid = Spawn({"wine", std::string(VFSPD_WIN_DIR) + "/vfspd.exe"}, workDir, dir.path + "/wine.out");
+    std::string program = settings.program.empty() ? std::string(VFSPD_WIN_DIR) + "/vfspd.exe" : settings.program;
+    pid = Spawn({"wine", program}, workDir, dir.path + "/wine.out");
 
     // Ready when it answers: a bye is answered and leaves no log line.
     Client probe(port);

@@ -54,6 +54,7 @@ struct Settings {
     std::map<std::string, uint32_t> flags{{"Logging", 1}, {"UploadOnly", 1}, {"ReadWrite", 0},
                                           {"RevName", 0},  {"PrivMode", 0},   {"ThruOut", 0}};
     bool firstRun = false; // write nothing: the server finds no settings
+    std::string program;   // Linux path of the program; default: the built vfspd.exe
 };
 
 uint16_t FreeUdpPort();
