@@ -31,7 +31,10 @@ const FlagItem kFlagItems[] = {
 } // namespace
 
 void FSPDaemon::DefaultSettings() {
-    uploadOnly = 1;
+    // Read-only until the operator allows uploads: the default root is a
+    // whole drive, and an anonymous upload there could land anywhere the
+    // user may write, a Startup folder among them.
+    uploadOnly = 0;
     logging = 1;
     readWrite = revName = privMode = thruOut = 0;
     port = 21;

@@ -93,13 +93,17 @@ TEST(Endpoint, AFirstRunStoresTheDefaultsAndServesTheDefaultRoot) {
     Reply v = Decode(*r);
     EXPECT_EQ(v.DataText(), "VrelFSPd for Win95 v1.0b3 Dec 18 1995");
     ASSERT_EQ(v.extra.size(), 1u);
-    EXPECT_EQ(v.extra[0], 0x01); // logging on, uploads allowed
+    EXPECT_EQ(v.extra[0], 0x03); // logging on, read-only
+    // So an upload is refused.
+    r = c.Transact(Request(0x43, 0, 2, 0, Text("x")));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Decode(*r).DataText(), "Upload Access Denied");
     EXPECT_EQ(server.Stop(), 0);
 
     auto serverKey = RegQuery("Software\\Quorvane\\VrelFSPd\\Server");
     EXPECT_EQ(serverKey["FSPPort"], "0x15");
     EXPECT_EQ(serverKey["Logging"], "0x1");
-    EXPECT_EQ(serverKey["UploadOnly"], "0x1");
+    EXPECT_EQ(serverKey["UploadOnly"], "0x0");
     EXPECT_EQ(serverKey["ReadWrite"], "0x0");
     EXPECT_EQ(serverKey["RevName"], "0x0");
     EXPECT_EQ(serverKey["PrivMode"], "0x0");

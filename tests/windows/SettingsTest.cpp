@@ -30,14 +30,13 @@ TEST_F(SettingsTest, FirstRunWritesTheDefaults) {
     EXPECT_EQ(d.port, 21);
     EXPECT_STREQ(d.rootPath, "C:\\");
     EXPECT_STREQ(d.logPath, "VFSPD.LOG");
-    EXPECT_EQ(d.uploadOnly, 1);
     EXPECT_EQ(d.logging, 1);
-    EXPECT_EQ(d.readWrite | d.revName | d.privMode | d.thruOut, 0);
+    EXPECT_EQ(d.uploadOnly | d.readWrite | d.revName | d.privMode | d.thruOut, 0);
     EXPECT_EQ(d.acceptRequests, 1);
 
     EXPECT_EQ(StoredFlag("FSPPort"), 21ul);
     EXPECT_EQ(StoredFlag("Logging"), 1ul);
-    EXPECT_EQ(StoredFlag("UploadOnly"), 1ul);
+    EXPECT_EQ(StoredFlag("UploadOnly"), 0ul); // read-only until the operator says otherwise
     EXPECT_EQ(StoredFlag("ReadWrite"), 0ul);
     EXPECT_EQ(StoredFlag("RevName"), 0ul);
     EXPECT_EQ(StoredFlag("PrivMode"), 0ul);
