@@ -1,5 +1,7 @@
 // One key below HKEY_LOCAL_MACHINE, open (created when absent) for the
-// object's lifetime, with typed reads and writes of its values.
+// object's lifetime, with typed reads and writes of its values. A DWORD is
+// read only from a REG_DWORD of 4 bytes and a string only from a REG_SZ;
+// a value of another type or size reads as missing.
 #pragma once
 
 #include <windows.h>

@@ -56,17 +56,20 @@ TEST_F(RegistryKeyTest, FailedReadsLeaveTheVariableUnchanged) {
     EXPECT_EQ(key.GetString("Missing", nullptr), 0);
 }
 
-TEST_F(RegistryKeyTest, ShortTextReadsAsDwordLongTextDoesNot) {
+TEST_F(RegistryKeyTest, AValueOfAnotherTypeOrSizeReadsAsMissing) {
     RegistryKey key(kScratch);
-    ASSERT_EQ(key.SaveString("One", "A"), 1);   // 2 bytes with the NUL
-    ASSERT_EQ(key.SaveString("Five", "ABCDE"), 1);
-    unsigned long v = 0xFFFFFFFF;
-    EXPECT_EQ(key.GetDWORD("One", &v), 1);
-    EXPECT_EQ(v & 0xFFFF, 0x0041ul); // 'A' then NUL in the low bytes
-    EXPECT_EQ(v >> 16, 0xFFFFul);    // the high bytes are not written
-    unsigned long w = 5;
-    EXPECT_EQ(key.GetDWORD("Five", &w), 0);
-    EXPECT_EQ(w, 5ul);
+    ASSERT_EQ(key.SaveString("Text", "0"), 1); // as "reg add /d 0" stores it
+    const DWORD one = 1;
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&one);
+    ASSERT_EQ(RegSetValueExA(key.hKey, "Short", 0, REG_DWORD, bytes, 2), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.hKey, "Binary", 0, REG_BINARY, bytes, 4), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.hKey, "Expand", 0, REG_EXPAND_SZ, bytes, 2), ERROR_SUCCESS);
+    unsigned long v = 7;
+    for (const char* name : {"Text", "Short", "Binary"}) EXPECT_EQ(key.GetDWORD(name, &v), 0) << name;
+    EXPECT_EQ(v, 7ul);
+    std::string s = "kept";
+    for (const char* name : {"Short", "Binary", "Expand"}) EXPECT_EQ(key.GetString(name, &s), 0) << name;
+    EXPECT_EQ(s, "kept");
 }
 
 TEST_F(RegistryKeyTest, StringsOfMoreThan1024BytesAreRefused) {

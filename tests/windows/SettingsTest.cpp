@@ -85,6 +85,20 @@ TEST_F(SettingsTest, SavedSettingsLoadBackAndMissingValuesReadAsDefaults) {
     EXPECT_EQ(d.port, 21);
     EXPECT_STREQ(d.rootPath, "C:\\");
     EXPECT_EQ(d.readWrite, 8);
+
+    // So does a value of another type: "reg add /v ReadWrite /d 0" without
+    // a type stores the text "0", which must not turn full access on.
+    {
+        RegistryKey server(kServer);
+        server.SaveString("ReadWrite", "0");
+        server.SaveString("FSPPort", "21");
+        RegistryKey location(kLocation);
+        location.SaveDWORD("LogPath", 0);
+    }
+    d.LoadSettings();
+    EXPECT_EQ(d.readWrite, 0);
+    EXPECT_EQ(d.port, 21);
+    EXPECT_STREQ(d.logPath, "VFSPD.LOG");
 }
 
 TEST_F(SettingsTest, AStoredRootLongerThan259IsCut) {
