@@ -64,8 +64,6 @@ void FSPDaemon::SetupSockets(HWND window) {
         rootPath[n + 1] = '\0';
     }
     SetStatus(GetMenu(hWnd));
-    if (logging && !eventLog.StartLogFile(logPath))
-        MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
 
     WSADATA wsaData;
     if (WSAStartup(MAKEWORD(1, 1), &wsaData) != 0) {
@@ -92,6 +90,10 @@ void FSPDaemon::SetupSockets(HWND window) {
                     "Windows Socket error %d:  WSAAsyncSelect code did not work for the server.");
         return;
     }
+    // Only now, with the socket serving: requests are answered while the
+    // box waits for the operator.
+    if (logging && !eventLog.StartLogFile(logPath))
+        MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
 }
 
 void FSPDaemon::IncomingMsg() {

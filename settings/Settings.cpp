@@ -28,6 +28,21 @@ const FlagItem kFlagItems[] = {
     {IDM_REVNAME, &FSPDaemon::revName},       {IDM_PRIVMODE, &FSPDaemon::privMode},
     {IDM_THRUOUT, &FSPDaemon::thruOut},
 };
+
+// Writes all nine values; the log is left as it is.
+void StoreSettings(const FSPDaemon& d) {
+    RegistryKey server(kServerKey);
+    RegistryKey location(kLocationKey);
+    server.SaveDWORD("FSPPort", static_cast<unsigned long>(d.port));
+    server.SaveDWORD("Logging", static_cast<unsigned long>(d.logging));
+    server.SaveDWORD("UploadOnly", static_cast<unsigned long>(d.uploadOnly));
+    server.SaveDWORD("ReadWrite", static_cast<unsigned long>(d.readWrite));
+    server.SaveDWORD("RevName", static_cast<unsigned long>(d.revName));
+    server.SaveDWORD("PrivMode", static_cast<unsigned long>(d.privMode));
+    server.SaveDWORD("ThruOut", static_cast<unsigned long>(d.thruOut));
+    location.SaveString("RootPath", d.rootPath);
+    location.SaveString("LogPath", d.logPath);
+}
 } // namespace
 
 void FSPDaemon::DefaultSettings() {
@@ -49,7 +64,8 @@ void FSPDaemon::LoadSettings() {
     // as its default rather than as whatever the member held.
     DefaultSettings();
     if (server.created) {
-        SaveSettings();
+        // The log is opened by the start-up, once the socket serves.
+        StoreSettings(*this);
         return;
     }
     server.GetDWORD("FSPPort", &port);
@@ -65,17 +81,7 @@ void FSPDaemon::LoadSettings() {
 }
 
 void FSPDaemon::SaveSettings() {
-    RegistryKey server(kServerKey);
-    RegistryKey location(kLocationKey);
-    server.SaveDWORD("FSPPort", static_cast<unsigned long>(port));
-    server.SaveDWORD("Logging", static_cast<unsigned long>(logging));
-    server.SaveDWORD("UploadOnly", static_cast<unsigned long>(uploadOnly));
-    server.SaveDWORD("ReadWrite", static_cast<unsigned long>(readWrite));
-    server.SaveDWORD("RevName", static_cast<unsigned long>(revName));
-    server.SaveDWORD("PrivMode", static_cast<unsigned long>(privMode));
-    server.SaveDWORD("ThruOut", static_cast<unsigned long>(thruOut));
-    location.SaveString("RootPath", rootPath);
-    location.SaveString("LogPath", logPath);
+    StoreSettings(*this);
     if (logging) {
         if (!eventLog.StartLogFile(logPath))
             MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
