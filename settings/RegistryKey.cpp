@@ -73,6 +73,17 @@ int RegistryKey::GetString(const std::string name, std::string* value) {
     return 1;
 }
 
+int RegistryKey::HasString(const std::string name) {
+    if (!isOpen) return 0;
+    char nameBuffer[kBufferSize];
+    CopyName(nameBuffer, name);
+    DWORD type = 0;
+    return RegQueryValueExA(hKey, nameBuffer, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+                   type == REG_SZ
+               ? 1
+               : 0;
+}
+
 int RegistryKey::SaveDWORD(const std::string name, const unsigned long value) {
     if (!isOpen) return 0;
     DWORD v = static_cast<DWORD>(value);

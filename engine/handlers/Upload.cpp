@@ -10,7 +10,8 @@ void FSPDaemon::Upload() {
     // Positions of 2^31 and beyond cannot be reached with a 32-bit signed
     // seek; the cache refuses a negative one.
     long at = position > 0x7FFFFFFFu ? -1L : long(position);
-    if (!uploadCache.Upload(client, at, data, int(dataLength))) {
+    // Without a usable root no upload could be installed: keep nothing.
+    if (!rootUsable || !uploadCache.Upload(client, at, data, int(dataLength))) {
         ErrorMsg("UPLOAD:  Error Uploading");
         return;
     }

@@ -71,28 +71,43 @@ TEST_F(DialogTest, ANewRootServesTheVeryNextRequest) {
     EXPECT_FALSE(FileExists(dir.File("new rootmade")));
 }
 
-TEST_F(DialogTest, ThePortIsReadAsADecimalNumberForTheNextStart) {
+// A root that cannot be served or a port that is no number from 1 to
+// 65535 is refused with a box; the dialog stays open and nothing is stored.
+TEST_F(DialogTest, ARootOrPortThatCannotServeIsRefusedAndTheDialogStaysOpen) {
     const struct {
-        const char* typed;
-        int port;
-    } cases[] = {{"abc", 0}, {"", 0}, {" 2121x", 2121}, {"70000", 70000}};
+        int id;
+        std::string typed;
+    } refused[] = {{IDC_PORT, "abc"}, {IDC_PORT, ""},        {IDC_PORT, "0"},
+                   {IDC_PORT, "65536"}, {IDC_PORT, "21x"},   {IDC_ROOT, ""},
+                   {IDC_ROOT, "files"}, {IDC_ROOT, "C:\\" + std::string(256, 'r')},
+                   {IDC_ROOT, "C:\\" + std::string(400, 'r')}};
     Open();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.typed);
-        DialogDriver driver;
-        driver.Then([&](HWND dlg) {
-            TypeInto(dlg, IDC_PORT, c.typed);
-            Press(dlg, IDOK);
-        });
-        EXPECT_EQ(Window().daemon.Configure(), 1);
-        EXPECT_EQ(driver.Captions(), (std::vector<std::string>{"Server Configuration", "VrelFSPd"}));
-        EXPECT_EQ(Window().daemon.port, c.port);
-        EXPECT_EQ(StoredFlag("FSPPort"), static_cast<unsigned long>(c.port));
+    const std::string heldRoot = Window().daemon.rootPath;
+    std::vector<std::string> stayedOpen;
+    DialogDriver driver;
+    driver.Then([&](HWND dlg) {
+        for (const auto& c : refused) {
+            TypeInto(dlg, c.id, c.typed);
+            SendMessageA(dlg, WM_COMMAND, IDOK, 0); // returns once the box is answered
+            if (IsWindowVisible(dlg)) stayedOpen.push_back(c.typed);
+            TypeInto(dlg, c.id, c.id == IDC_PORT ? std::to_string(settings.port) : heldRoot);
+            EXPECT_EQ(StoredFlag("FSPPort"), settings.port);
+            EXPECT_EQ(StoredText("RootPath"), settings.root);
+        }
+        TypeInto(dlg, IDC_PORT, " 65535 ");
+        Press(dlg, IDOK);
+    });
+    EXPECT_EQ(Window().daemon.Configure(), 1);
+    EXPECT_EQ(stayedOpen.size(), std::size(refused));
+    ASSERT_EQ(driver.opened.size(), std::size(refused) + 2); // and the restart notice
+    for (size_t i = 0; i < std::size(refused); ++i) {
+        EXPECT_EQ(driver.opened[i + 1].caption, "VrelFSPd");
+        EXPECT_EQ(driver.opened[i + 1].text.rfind(refused[i].id == IDC_PORT ? "The port" : "The server root", 0), 0u)
+            << driver.opened[i + 1].text;
     }
-    // The socket stays where it was bound.
-    UdpClient client(uint16_t(settings.port));
-    client.Send(fsp::CC_BYE);
-    EXPECT_EQ(client.Receive(), fsp::CC_BYE);
+    EXPECT_EQ(Window().daemon.port, 65535);
+    EXPECT_EQ(StoredFlag("FSPPort"), 65535ul);
+    EXPECT_EQ(Window().daemon.rootPath, heldRoot);
 }
 
 TEST_F(DialogTest, CancelAndTheCloseBoxStoreNothing) {

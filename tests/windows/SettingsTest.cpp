@@ -101,17 +101,38 @@ TEST_F(SettingsTest, SavedSettingsLoadBackAndMissingValuesReadAsDefaults) {
     EXPECT_STREQ(d.logPath, "VFSPD.LOG");
 }
 
-TEST_F(SettingsTest, AStoredRootLongerThan259IsCut) {
-    {
-        RegistryKey server(kServer);
-        RegistryKey location(kLocation);
-        location.SaveString("RootPath", std::string(300, 'r'));
-        location.SaveString("LogPath", "x.log");
-        server.SaveDWORD("Logging", 0);
+// A root that cannot be served is refused, never cut or replaced by the
+// default: every path is refused, and saving keeps what the operator
+// stored. So is a log path too long to hold.
+TEST_F(SettingsTest, ARootThatCannotBeServedIsRefusedAndKept) {
+    const std::string roots[] = {"", "files", "C:files", "\\\\.\\C:\\", "\\\\server",
+                                 "C:\\" + std::string(256, 'r'), std::string(300, 'r'),
+                                 "C:\\" + std::string(1100, 'r')};
+    for (const std::string& root : roots) {
+        SCOPED_TRACE(root.substr(0, 12) + "... of " + std::to_string(root.size()));
+        {
+            RegistryKey server(kServer);
+            RegistryKey location(kLocation);
+            location.SaveString("RootPath", root);
+            location.SaveString("LogPath", "C:\\" + std::string(260, 'g'));
+            server.SaveDWORD("Logging", 0);
+        }
+        FSPDaemon d;
+        d.LoadSettings();
+        EXPECT_EQ(d.rootUsable, 0);
+        EXPECT_EQ(d.rootPath, root.size() < MAX_PATH ? root : "");
+        char local[MAX_PATH];
+        EXPECT_EQ(d.LocalPath("f", local), 0);
+        EXPECT_STREQ(d.logPath, "");
+        d.SaveSettings();
+        EXPECT_EQ(StoredText("RootPath"), root.size() < 1024 ? root : "<missing>");
+        EXPECT_EQ(StoredText("LogPath"), "C:\\" + std::string(260, 'g'));
     }
-    FSPDaemon d;
-    d.LoadSettings();
-    EXPECT_EQ(std::strlen(d.rootPath), 259u);
+    // The longest that can be served: with its backslash, 259 characters.
+    for (const char* end : {"", "\\"}) {
+        std::string longest = "\\\\server\\share\\" + std::string(258 - 15, 's') + end;
+        EXPECT_EQ(FSPDaemon::UsableRoot(longest.c_str()), 1) << longest.size();
+    }
 }
 
 TEST_F(SettingsTest, MenuMarksMirrorTheFlagsAndReadBackAsEight) {
