@@ -204,6 +204,13 @@ void MainWindow::Paint() {
     SelectObject(ps.hdc, GetStockObject(BLACK_PEN));
     MoveToEx(ps.hdc, 0, 100, nullptr);
     LineTo(ps.hdc, 800, 100);
+    // The band of the texts is invalidated without erasing: clear it, or a
+    // shorter address leaves the tail of a longer one ("127.0.0.1" after
+    // "127.0.0.100" would still read "127.0.0.100").
+    RECT band;
+    GetClientRect(hWnd, &band);
+    band.top = 101;
+    FillRect(ps.hdc, &band, GetSysColorBrush(COLOR_MENU));
     if (!font) font = CreateFontA(-12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial");
     HGDIOBJ previous = SelectObject(ps.hdc, font);
     char text[80];

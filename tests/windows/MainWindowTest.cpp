@@ -64,6 +64,26 @@ HWND OtherProcessWindow(const char* shown) {
     return nullptr;
 }
 
+// The client area below the logo's line, as drawn.
+std::vector<uint32_t> BandPixels(HWND w) {
+    RECT r;
+    GetClientRect(w, &r);
+    const int width = r.right, height = r.bottom - 101;
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    HDC dc = GetDC(w), memory = CreateCompatibleDC(dc);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, dc, 0, 101, SRCCOPY);
+    std::vector<uint32_t> pixels(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + width * height);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(w, dc);
+    return pixels;
+}
+
 // Runs the message loop as the entry point does, with a deadline: a loop
 // still running after it is ended with 99.
 WPARAM RunLoop() {
@@ -170,6 +190,27 @@ TEST_F(MainWindowTest, TheCaptionSaysActiveOnlyWhileADatagramIsServed) {
     EXPECT_EQ(CaptionSpy::seen[1].first, "VrelFSPd idle");
     EXPECT_FALSE(client.Pending());
     EXPECT_EQ(Window().daemon.requestCount, 1ul);
+}
+
+// After a request the band is repainted as a whole repaint draws it: a
+// shorter address leaves nothing of a longer one. (Under Wine a Windows
+// socket sends from 127.0.0.1 whatever it is bound to, so the window is
+// shown an earlier client at 127.0.0.100 directly.)
+TEST_F(MainWindowTest, TheRepaintedBandShowsOnlyTheLastAddress) {
+    Open();
+    Window().daemon.requestCount = 1;
+    Window().daemon.clientAddr.sin_addr.s_addr = inet_addr("127.0.0.100");
+    InvalidateRect(Hwnd(), nullptr, TRUE);
+    UpdateWindow(Hwnd());
+    UdpClient client(uint16_t(settings.port));
+    client.Send(fsp::CC_BYE);
+    ASSERT_EQ(client.Receive(), fsp::CC_BYE);
+    UpdateWindow(Hwnd());
+    ASSERT_STREQ(inet_ntoa(Window().daemon.clientAddr.sin_addr), "127.0.0.1");
+    std::vector<uint32_t> drawn = BandPixels(Hwnd());
+    InvalidateRect(Hwnd(), nullptr, TRUE);
+    UpdateWindow(Hwnd());
+    EXPECT_TRUE(drawn == BandPixels(Hwnd()));
 }
 
 TEST_F(MainWindowTest, ColourChangesAndSizeLimitsAreAnswered) {
