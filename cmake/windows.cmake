@@ -39,6 +39,12 @@ target_compile_options(closewin PRIVATE ${VFSPD_WARNINGS})
 add_executable(holdfile tests/e2e/holdfile.cpp)
 target_compile_options(holdfile PRIVATE ${VFSPD_WARNINGS})
 
+# A DLL that marks where it was loaded; a test plants it beside a copy of
+# vfspd.exe under a system DLL's name.
+add_library(planted SHARED tests/e2e/planted.cpp)
+target_compile_options(planted PRIVATE ${VFSPD_WARNINGS})
+set_target_properties(planted PROPERTIES PREFIX "" LINK_FLAGS "-static -static-libgcc -static-libstdc++")
+
 # The benchmark's reference: the fastest a GUI-thread UDP server can be.
 add_executable(echo WIN32 EXCLUDE_FROM_ALL bench/echo.cpp)
 target_link_libraries(echo PRIVATE ws2_32)

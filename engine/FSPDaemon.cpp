@@ -58,17 +58,13 @@ void FSPDaemon::SetupSockets(HWND window) {
     // Clears out what an earlier run left in the upload folder.
     uploadCache.Start();
     // The root must end in a backslash for request paths to land inside
-    // it. A 259-character root has no room for one and is left as it is;
-    // the path builder then puts the separator in, and every path below
-    // such a root is too long anyway.
+    // it; a usable root has room for one.
     size_t n = std::strlen(rootPath);
-    if ((n == 0 || rootPath[n - 1] != '\\') && n + 1 < sizeof(rootPath)) {
+    if (rootUsable && rootPath[n - 1] != '\\') {
         rootPath[n] = '\\';
         rootPath[n + 1] = '\0';
     }
     SetStatus(GetMenu(hWnd));
-    if (logging && !eventLog.StartLogFile(logPath))
-        MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
 
     WSADATA wsaData;
     if (WSAStartup(MAKEWORD(1, 1), &wsaData) != 0) {
@@ -94,6 +90,19 @@ void FSPDaemon::SetupSockets(HWND window) {
         SocketError(hWnd,
                     "Windows Socket error %d:  WSAAsyncSelect code did not work for the server.");
         return;
+    }
+    // Only now, with the socket serving: requests are answered while the
+    // box waits for the operator.
+    if (logging && !eventLog.StartLogFile(logPath))
+        MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
+    if (!rootUsable) {
+        char text[512];
+        std::snprintf(text, sizeof(text),
+                      "The server root in the registry cannot be served: it must be %s. Until "
+                      "one is set with Security > Configuration, every request for a file or "
+                      "directory is refused.",
+                      kRootRule);
+        MessageBoxA(hWnd, text, "VrelFSPd", MB_OK | MB_ICONWARNING);
     }
 }
 

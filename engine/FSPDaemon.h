@@ -40,6 +40,11 @@ public:
     void SaveSettings();
     void GetStatus(HMENU menu);
     void SetStatus(HMENU menu);
+    // Whether a root can be served: a drive letter, a colon and a
+    // backslash, or a UNC share \\server\share; no ".."; and room for its
+    // final backslash within MAX_PATH. kRootRule says so to the operator.
+    static int UsableRoot(const char* root);
+    static const char kRootRule[];
 
     // Command handlers, one file each under engine/handlers/.
     void Version();
@@ -99,7 +104,8 @@ public:
     int revName = 0;
     int privMode = 0;
     int thruOut = 0;
-    // 0 while the configured root cannot be served: every path is refused.
+    // 0 while the configured root cannot be served (UsableRoot): every
+    // path is refused until the configuration dialog sets a usable one.
     int rootUsable = 1;
     UploadCache uploadCache;
     // The reply to each client's last state-changing request, for resends.

@@ -12,6 +12,10 @@ void CopyName(char* buffer, const std::string& name) {
     buffer[n] = '\0';
 }
 
+// Only a true DWORD is one: "reg add /d 0" without a type stores the text
+// "0", whose bytes would read as 0x30, a flag that is on.
+bool IsDWORD(DWORD type, DWORD size) { return type == REG_DWORD && size == 4; }
+
 std::string TextOf(const char* data, DWORD size) {
     // Up to the first NUL, never past the bytes the registry returned.
     const void* nul = std::memchr(data, 0, size);
@@ -42,11 +46,8 @@ int RegistryKey::GetDWORD(const std::string name, unsigned long* value) {
     if (RegQueryValueExA(hKey, nameBuffer, nullptr, &type, reinterpret_cast<BYTE*>(&data),
                          &size) != ERROR_SUCCESS)
         return 0;
-    // Shorter data fills only the low bytes, as stored.
-    unsigned long v = *value;
-    std::memcpy(&v, &data, size);
-    if (size == 4) v = data;
-    *value = v;
+    if (!IsDWORD(type, size)) return 0;
+    *value = data;
     return 1;
 }
 
@@ -65,10 +66,22 @@ int RegistryKey::GetString(const std::string name, std::string* value) {
     CopyName(nameBuffer, name);
     DWORD type = 0, size = kBufferSize;
     if (RegQueryValueExA(hKey, nameBuffer, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                         &size) != ERROR_SUCCESS)
+                         &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
         return 0;
     *value = TextOf(data, size);
     return 1;
+}
+
+int RegistryKey::HasString(const std::string name) {
+    if (!isOpen) return 0;
+    char nameBuffer[kBufferSize];
+    CopyName(nameBuffer, name);
+    DWORD type = 0;
+    return RegQueryValueExA(hKey, nameBuffer, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+                   type == REG_SZ
+               ? 1
+               : 0;
 }
 
 int RegistryKey::SaveDWORD(const std::string name, const unsigned long value) {
@@ -105,7 +118,8 @@ int RegistryKey::GetEnumString(unsigned long index, std::string* name, std::stri
     char dataBuffer[kBufferSize];
     DWORD nameLength = kBufferSize, dataLength = kBufferSize, type = 0;
     if (RegEnumValueA(hKey, index, nameBuffer, &nameLength, nullptr, &type,
-                      reinterpret_cast<BYTE*>(dataBuffer), &dataLength) != ERROR_SUCCESS)
+                      reinterpret_cast<BYTE*>(dataBuffer), &dataLength) != ERROR_SUCCESS ||
+        type != REG_SZ)
         return 0;
     *name = std::string(nameBuffer, nameLength);
     *data = TextOf(dataBuffer, dataLength);
@@ -117,12 +131,10 @@ int RegistryKey::GetEnumDWORD(unsigned long index, std::string* name, unsigned l
     char nameBuffer[kBufferSize];
     DWORD nameLength = kBufferSize, dataLength = 4, type = 0, data = 0;
     if (RegEnumValueA(hKey, index, nameBuffer, &nameLength, nullptr, &type,
-                      reinterpret_cast<BYTE*>(&data), &dataLength) != ERROR_SUCCESS)
+                      reinterpret_cast<BYTE*>(&data), &dataLength) != ERROR_SUCCESS ||
+        !IsDWORD(type, dataLength))
         return 0;
     *name = std::string(nameBuffer, nameLength);
-    unsigned long v = *value;
-    std::memcpy(&v, &data, dataLength);
-    if (dataLength == 4) v = data;
-    *value = v;
+    *value = data;
     return 1;
 }

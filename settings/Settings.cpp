@@ -11,10 +11,20 @@ namespace {
 const char kServerKey[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Server";
 const char kLocationKey[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Location";
 
-void CopyCut(char* field, const std::string& text) {
-    size_t n = text.size() < MAX_PATH - 1 ? text.size() : MAX_PATH - 1;
-    std::memcpy(field, text.data(), n);
-    field[n] = '\0';
+// Reads a path whole into its MAX_PATH field, or leaves it untouched when
+// the value is missing or of another type. A path too long for the field,
+// or even to be read, is refused rather than cut, since a cut path names
+// another file or directory: the field is emptied and 0 returned.
+int LoadPath(RegistryKey& key, const char* name, char* field) {
+    std::string text;
+    int read = key.GetString(name, &text);
+    if (!read && !key.HasString(name)) return 1;
+    if (!read || text.size() >= MAX_PATH) {
+        field[0] = '\0';
+        return 0;
+    }
+    std::memcpy(field, text.c_str(), text.size() + 1);
+    return 1;
 }
 
 // The seven menu flags, in the order the menu is read and written.
@@ -28,15 +38,59 @@ const FlagItem kFlagItems[] = {
     {IDM_REVNAME, &FSPDaemon::revName},       {IDM_PRIVMODE, &FSPDaemon::privMode},
     {IDM_THRUOUT, &FSPDaemon::thruOut},
 };
+
+// Writes all nine values; the log is left as it is.
+void StoreSettings(const FSPDaemon& d) {
+    RegistryKey server(kServerKey);
+    RegistryKey location(kLocationKey);
+    server.SaveDWORD("FSPPort", static_cast<unsigned long>(d.port));
+    server.SaveDWORD("Logging", static_cast<unsigned long>(d.logging));
+    server.SaveDWORD("UploadOnly", static_cast<unsigned long>(d.uploadOnly));
+    server.SaveDWORD("ReadWrite", static_cast<unsigned long>(d.readWrite));
+    server.SaveDWORD("RevName", static_cast<unsigned long>(d.revName));
+    server.SaveDWORD("PrivMode", static_cast<unsigned long>(d.privMode));
+    server.SaveDWORD("ThruOut", static_cast<unsigned long>(d.thruOut));
+    // A path refused at loading stays in the registry as the operator
+    // wrote it, to be mended there or, for the root, in the dialog.
+    if (d.rootUsable) location.SaveString("RootPath", d.rootPath);
+    if (d.logPath[0]) location.SaveString("LogPath", d.logPath);
+}
 } // namespace
 
 void FSPDaemon::DefaultSettings() {
-    uploadOnly = 1;
+    // Read-only until the operator allows uploads: the default root is a
+    // whole drive, and an anonymous upload there could land anywhere the
+    // user may write, a Startup folder among them.
+    uploadOnly = 0;
     logging = 1;
     readWrite = revName = privMode = thruOut = 0;
     port = 21;
     std::strcpy(rootPath, "C:\\");
+    rootUsable = 1;
     std::strcpy(logPath, "VFSPD.LOG");
+}
+
+const char FSPDaemon::kRootRule[] =
+    "a full path, a drive letter and a backslash (C:\\files) or a UNC share "
+    "(\\\\server\\share), without \"..\" and of at most 258 characters besides a "
+    "final backslash";
+
+int FSPDaemon::UsableRoot(const char* root) {
+    size_t n = std::strlen(root);
+    // Start-up puts a backslash on, and it must fit.
+    if (n == 0 || n + (root[n - 1] == '\\' ? 0 : 1) > MAX_PATH - 1) return 0;
+    // No path holding ".." is ever served, so nothing below such a root is.
+    if (std::strstr(root, "..")) return 0;
+    char drive = char(root[0] & ~0x20);
+    if (drive >= 'A' && drive <= 'Z' && root[1] == ':' && root[2] == '\\')
+        return std::strchr(root + 2, ':') ? 0 : 1; // a later colon names a stream
+    // \\server\share, but not the device namespaces \\.\ and \\?\.
+    if (root[0] != '\\' || root[1] != '\\' || std::strchr(root, ':')) return 0;
+    const char* server = root + 2;
+    size_t s = std::strcspn(server, "\\");
+    if (s == 0 || server[s] != '\\' || (s == 1 && (server[0] == '.' || server[0] == '?'))) return 0;
+    const char* share = server + s + 1;
+    return share[0] && share[0] != '\\' ? 1 : 0;
 }
 
 void FSPDaemon::LoadSettings() {
@@ -46,7 +100,8 @@ void FSPDaemon::LoadSettings() {
     // as its default rather than as whatever the member held.
     DefaultSettings();
     if (server.created) {
-        SaveSettings();
+        // The log is opened by the start-up, once the socket serves.
+        StoreSettings(*this);
         return;
     }
     server.GetDWORD("FSPPort", &port);
@@ -56,23 +111,13 @@ void FSPDaemon::LoadSettings() {
     server.GetDWORD("RevName", &revName);
     server.GetDWORD("PrivMode", &privMode);
     server.GetDWORD("ThruOut", &thruOut);
-    std::string text;
-    if (location.GetString("RootPath", &text)) CopyCut(rootPath, text);
-    if (location.GetString("LogPath", &text)) CopyCut(logPath, text);
+    rootUsable = LoadPath(location, "RootPath", rootPath) && UsableRoot(rootPath);
+    // A refused log path stays empty: no log opens, and the operator is told.
+    LoadPath(location, "LogPath", logPath);
 }
 
 void FSPDaemon::SaveSettings() {
-    RegistryKey server(kServerKey);
-    RegistryKey location(kLocationKey);
-    server.SaveDWORD("FSPPort", static_cast<unsigned long>(port));
-    server.SaveDWORD("Logging", static_cast<unsigned long>(logging));
-    server.SaveDWORD("UploadOnly", static_cast<unsigned long>(uploadOnly));
-    server.SaveDWORD("ReadWrite", static_cast<unsigned long>(readWrite));
-    server.SaveDWORD("RevName", static_cast<unsigned long>(revName));
-    server.SaveDWORD("PrivMode", static_cast<unsigned long>(privMode));
-    server.SaveDWORD("ThruOut", static_cast<unsigned long>(thruOut));
-    location.SaveString("RootPath", rootPath);
-    location.SaveString("LogPath", logPath);
+    StoreSettings(*this);
     if (logging) {
         if (!eventLog.StartLogFile(logPath))
             MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);

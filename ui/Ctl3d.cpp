@@ -2,7 +2,12 @@
 
 namespace {
 HMODULE Library() {
-    static HMODULE module = LoadLibraryA("ctl3d32.dll");
+    // From the system directory only: a bare name searches the program's
+    // own folder first, where anyone who may write there (a client with
+    // upload rights, when the root holds it) could put a DLL of their own.
+    // Without that search mode (an unpatched Windows 7) the plain controls
+    // serve.
+    static HMODULE module = LoadLibraryExA("ctl3d32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     return module;
 }
 

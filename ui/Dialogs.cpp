@@ -1,7 +1,7 @@
 // The operator's dialogs and the asynchronous host-name lookup.
 #include "Dialogs.h"
 
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include "../engine/FSPDaemon.h"
@@ -30,6 +30,33 @@ int CommonDialogMessage(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam, INT_PT
         return 1;
     }
     return 0;
+}
+
+// A port as the operator types it: a decimal number from 1 to 65535,
+// blanks around it allowed. Anything else would bind a port no client
+// knows (text reads as 0, which binds any free port; more than 16 bits
+// wrap round).
+int ParsePort(const char* text, int* port) {
+    while (*text == ' ') ++text;
+    long value = 0;
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9'; ++text, ++digits) {
+        value = value * 10 + (*text - '0');
+        if (value > 65535) return 0;
+    }
+    while (*text == ' ') ++text;
+    if (!digits || *text || value == 0) return 0;
+    *port = static_cast<int>(value);
+    return 1;
+}
+
+// Tells the operator why the text of control id is refused, and leaves
+// the dialog open with that text selected for mending.
+void Refuse(HWND dlg, int id, const char* text) {
+    MessageBoxA(dlg, text, "VrelFSPd", MB_OK | MB_ICONEXCLAMATION);
+    HWND edit = GetDlgItem(dlg, id);
+    SetFocus(edit);
+    SendMessageA(edit, EM_SETSEL, 0, -1);
 }
 } // namespace
 
@@ -93,16 +120,32 @@ INT_PTR CALLBACK FSPDaemon::ConfigDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPA
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK: {
+            // One character more than a usable root can have, so that a
+            // longer one is seen to be too long rather than cut.
+            char root[MAX_PATH + 1] = {};
+            GetDlgItemTextA(dlg, IDC_ROOT, root, sizeof(root));
+            char portText[256] = {};
+            GetDlgItemTextA(dlg, IDC_PORT, portText, sizeof(portText));
+            int port = 0;
+            if (!UsableRoot(root)) {
+                char text[512];
+                std::snprintf(text, sizeof(text), "The server root must be %s.", kRootRule);
+                Refuse(dlg, IDC_ROOT, text);
+                break;
+            }
+            if (!ParsePort(portText, &port)) {
+                Refuse(dlg, IDC_PORT, "The port must be a number from 1 to 65535.");
+                break;
+            }
             if (SendDlgItemMessageA(dlg, IDC_PORT, EM_GETMODIFY, 0, 0) ||
                 SendDlgItemMessageA(dlg, IDC_ROOT, EM_GETMODIFY, 0, 0))
                 MessageBoxA(dlg, "Changes do not take effect until the daemon is restarted",
                             "VrelFSPd", MB_OK);
             // The root serves the very next request; the port waits for
             // the next start, the socket staying bound where it is.
-            GetDlgItemTextA(dlg, IDC_ROOT, daemon->rootPath, sizeof(daemon->rootPath));
-            char portText[256] = {};
-            GetDlgItemTextA(dlg, IDC_PORT, portText, sizeof(portText));
-            daemon->port = static_cast<int>(std::strtol(portText, nullptr, 10));
+            std::memcpy(daemon->rootPath, root, sizeof(daemon->rootPath));
+            daemon->rootUsable = 1;
+            daemon->port = port;
             daemon->SaveSettings();
             EndDialog(dlg, 1);
             break;

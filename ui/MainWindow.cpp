@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "Ctl3d.h"
 #include "Dialogs.h"
@@ -8,6 +9,45 @@
 #include "resource.h"
 
 const char MainWindow::szClassName[] = "VrelFSPd";
+
+namespace {
+// Full path of one of the system's own programs: in the Windows directory,
+// else in the system directory (where Wine keeps its help viewer).
+void SystemProgram(const char* program, char* path) {
+    size_t room = MAX_PATH - std::strlen(program) - 1;
+    for (int system = 0; system < 2; ++system) {
+        UINT n = system ? GetSystemDirectoryA(path, MAX_PATH) : GetSystemWindowsDirectoryA(path, MAX_PATH);
+        if (n == 0 || n >= room) continue;
+        std::snprintf(path + n, MAX_PATH - n, "\\%s", program);
+        if (system || GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return;
+    }
+    path[0] = '\0'; // nowhere to look: starting it fails and says so
+}
+
+// Starts a viewer on file, not waiting for it. The viewer is named by its
+// full path: a bare name is searched for in the program's folder and the
+// working directory first, where a client with upload rights may have put
+// a program of its own.
+void StartViewer(HWND owner, const char* program, const char* file) {
+    char path[MAX_PATH] = "";
+    SystemProgram(program, path);
+    // Quoted, since either path may hold blanks.
+    char commandLine[2 * MAX_PATH + 8];
+    std::snprintf(commandLine, sizeof(commandLine), "\"%s\" \"%s\"", path, file);
+    STARTUPINFOA startupInfo = {};
+    startupInfo.cb = sizeof(startupInfo);
+    PROCESS_INFORMATION processInfo = {};
+    if (CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startupInfo,
+                       &processInfo)) {
+        CloseHandle(processInfo.hThread);
+        CloseHandle(processInfo.hProcess);
+        return;
+    }
+    char text[80];
+    std::snprintf(text, sizeof(text), "CreateProcess failed; error code = %lu", GetLastError());
+    MessageBoxA(owner, text, "Error", MB_OK | MB_ICONERROR);
+}
+} // namespace
 
 LRESULT CALLBACK Window::StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     // A pointer does not fit in 4 bytes on 64-bit Windows: the class keeps
@@ -105,26 +145,11 @@ LRESULT MainWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 void MainWindow::WMCommand(unsigned id, LPARAM) {
     HMENU menu = GetMenu(hWnd);
     switch (id) {
-    case IDM_VIEWLOG: {
+    case IDM_VIEWLOG:
+        // The configured log, complete on disk.
         daemon.eventLog.FlushLogFile();
-        // The configured log, quoted since its path may hold blanks.
-        char commandLine[MAX_PATH + 16];
-        std::snprintf(commandLine, sizeof(commandLine), "notepad \"%s\"", daemon.logPath);
-        STARTUPINFOA startupInfo = {};
-        startupInfo.cb = sizeof(startupInfo);
-        PROCESS_INFORMATION processInfo = {};
-        if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startupInfo, &processInfo)) {
-            CloseHandle(processInfo.hThread);
-            CloseHandle(processInfo.hProcess);
-        } else {
-            char text[80];
-            std::snprintf(text, sizeof(text), "CreateProcess failed; error code = %lu",
-                          GetLastError());
-            MessageBoxA(hWnd, text, "Error", MB_OK | MB_ICONERROR);
-        }
+        StartViewer(hWnd, "notepad.exe", daemon.logPath);
         break;
-    }
     case IDM_EXIT:
         PostQuitMessage(0);
         break;
@@ -153,7 +178,8 @@ void MainWindow::WMCommand(unsigned id, LPARAM) {
         daemon.TestFunction();
         break;
     case IDM_CONTENTS:
-        WinHelpA(hWnd, "VFSPD.HLP", HELP_CONTENTS, 0);
+        // Not WinHelpA: it starts the viewer by its bare name.
+        StartViewer(hWnd, "winhlp32.exe", "VFSPD.HLP");
         break;
     case IDM_ABOUT:
         DialogBoxParamA(Main::hInstance, "ABOUT_DIALOG", hWnd, AboutDlgProc, 0);
@@ -184,6 +210,13 @@ void MainWindow::Paint() {
     SelectObject(ps.hdc, GetStockObject(BLACK_PEN));
     MoveToEx(ps.hdc, 0, 100, nullptr);
     LineTo(ps.hdc, 800, 100);
+    // The band of the texts is invalidated without erasing: clear it, or a
+    // shorter address leaves the tail of a longer one ("127.0.0.1" after
+    // "127.0.0.100" would still read "127.0.0.100").
+    RECT band;
+    GetClientRect(hWnd, &band);
+    band.top = 101;
+    FillRect(ps.hdc, &band, GetSysColorBrush(COLOR_MENU));
     if (!font) font = CreateFontA(-12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial");
     HGDIOBJ previous = SelectObject(ps.hdc, font);
     char text[80];

@@ -7,7 +7,9 @@
 #include "ClientPath.h"
 
 void FSPDaemon::Upload() {
-    if (!uploadCache.Upload(ClientKey(), position, data, int(dataLength), GetTickCount64())) {
+    // Without a usable root no upload could be installed: keep nothing.
+    if (!rootUsable ||
+        !uploadCache.Upload(ClientKey(), position, data, int(dataLength), GetTickCount64())) {
         ErrorMsg("UPLOAD:  Error Uploading");
         return;
     }

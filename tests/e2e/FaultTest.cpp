@@ -10,16 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Harness.h"
@@ -199,52 +196,55 @@ TEST(Faults, RootMissingOrAFile) {
     EXPECT_EQ(server.Stop(), 0);
 }
 
+// A root that cannot be served: empty (served as the working directory,
+// and as "\" the whole drive), relative, too long to hold (cut, it named
+// another directory) or to read (C:\ was served instead). The operator is
+// told in a box captioned "VrelFSPd"; while it waits and after, requests
+// that name a file get their failure texts and nothing is written.
+TEST(Faults, RootThatCannotBeServed) {
+    TempDir base;
+    for (const std::string& root : {std::string(), std::string("sub"), "Z:\\" + std::string(300, 'r'),
+                                   "Z:\\" + std::string(1100, 'r')}) {
+        Settings s = ReadWrite(base.path);
+        s.rootPath = root;
+        Server server(s); // answers with the box up
+        const auto before = Snapshot(server.dir.path);
+        Raw raw(server.port);
+        std::string box;
+        for (int answered = 0; answered < 2; ++answered) {
+            ExpectError(raw.Ask(0x41, Text("/")), "Directory / does not exist!");
+            ExpectError(raw.Ask(0x42, Text("f")), "Unable to open file: f");
+            ExpectError(raw.Ask(0x43, B("piece")), "UPLOAD:  Error Uploading");
+            ExpectError(raw.Ask(0x49, Text("d")), "MK_DIR:  Error making directory");
+            if (!answered) EXPECT_EQ(RunWine({kWin + "/closewin.exe", "--dismiss", "VrelFSPd"}, "", &box), 0);
+        }
+        EXPECT_NE(box.find("The server root in the registry cannot be served"), std::string::npos) << box;
+        EXPECT_EQ(Snapshot(server.dir.path), before);
+        EXPECT_EQ(server.Stop(), 0);
+    }
+}
+
 // A log path that cannot be opened: the operator is told in a message box
-// captioned "Error", and once it is answered the server serves without a
-// log.
+// captioned "Error", and the server serves, without a log, while the box
+// waits and after it is answered.
 TEST(Faults, LogThatCannotBeOpened) {
     TempDir base;
-    const std::string logDir = base.path + "/no/such/dir";
     Settings s;
-    s.logPath = WinPath(logDir + "/VFSPD.LOG");
-    Prefix(); // settle the prefix before a second thread runs Wine
-
-    // The box stands before the socket is bound: answer it while the
-    // server is being started, as the operator would.
-    std::atomic<bool> done{false};
-    std::string boxText;
-    std::thread operatorThread([&] {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!done && std::chrono::steady_clock::now() < end) {
-            std::string out;
-            if (RunWine({kWin + "/closewin.exe", "--dismiss", "Error"}, "", &out) == 0) {
-                boxText = out;
-                return;
-            }
-        }
-    });
-    std::unique_ptr<Server> server;
-    try {
-        server = std::make_unique<Server>(s);
-    } catch (const std::exception& e) {
-        done = true;
-        operatorThread.join();
-        FAIL() << e.what();
-    }
-    done = true;
-    operatorThread.join();
-    EXPECT_NE(boxText.find("Unable to open log file"), std::string::npos) << boxText;
-
-    Raw raw(server->port);
-    ExpectServing(raw, *server);
-    WriteFile(server->root + "/f", Pattern(3000, 7));
+    s.logPath = WinPath(base.path + "/no/such/dir/VFSPD.LOG");
+    Server server(s); // answers with the box up
+    Raw raw(server.port);
+    ExpectServing(raw, server);
+    WriteFile(server.root + "/f", Pattern(3000, 7));
     EXPECT_TRUE(Get(raw, "f") == Pattern(3000, 7));
+    std::string boxText;
+    EXPECT_EQ(RunWine({kWin + "/closewin.exe", "--dismiss", "Error"}, "", &boxText), 0);
+    EXPECT_NE(boxText.find("Unable to open log file"), std::string::npos) << boxText;
     ExpectError(raw.Ask(0x42, Text("missing")), "Unable to open file: missing");
     ExpectAck(Put(raw, "up.bin", Pattern(2500, 8)), 0x44);
-    EXPECT_TRUE(ReadFile(server->root + "/up.bin") == Pattern(2500, 8));
+    EXPECT_TRUE(ReadFile(server.root + "/up.bin") == Pattern(2500, 8));
     EXPECT_FALSE(Exists(base.path + "/no"));
-    EXPECT_FALSE(Exists(server->logFile));
-    EXPECT_EQ(server->Stop(), 0);
+    EXPECT_FALSE(Exists(server.logFile));
+    EXPECT_EQ(server.Stop(), 0);
 }
 
 // A file another program holds open without sharing: it cannot be

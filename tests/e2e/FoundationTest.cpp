@@ -97,13 +97,13 @@ TEST(Endpoint, AFirstRunStoresTheDefaultsAndServesTheDefaultRoot) {
     Reply v = Decode(*r);
     EXPECT_EQ(v.DataText(), "VrelFSPd for Win95 v1.0b3 Dec 18 1995");
     ASSERT_EQ(v.extra.size(), 1u);
-    EXPECT_EQ(v.extra[0], 0x01); // logging on, uploads allowed
+    EXPECT_EQ(v.extra[0], 0x03); // logging on, read-only
     EXPECT_EQ(server.Stop(), 0);
 
     auto serverKey = RegQuery("Software\\Quorvane\\VrelFSPd\\Server");
     EXPECT_EQ(serverKey["FSPPort"], "0x15");
     EXPECT_EQ(serverKey["Logging"], "0x1");
-    EXPECT_EQ(serverKey["UploadOnly"], "0x1");
+    EXPECT_EQ(serverKey["UploadOnly"], "0x0");
     EXPECT_EQ(serverKey["ReadWrite"], "0x0");
     EXPECT_EQ(serverKey["RevName"], "0x0");
     EXPECT_EQ(serverKey["PrivMode"], "0x0");
@@ -160,4 +160,19 @@ TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
     EXPECT_FALSE(RegQuery("Software\\Quorvane\\VrelFSPd\\Server").empty());
     EXPECT_TRUE(HasLine(ReadFile(s.workDir + "/VFSPD.LOG"), "[127.0.0.1]: Get version information"));
     std::filesystem::remove_all(s.workDir);
+}
+
+// A client with upload rights plants its own ctl3d32.dll beside the
+// program; Wine is told to prefer it, as a 64-bit Windows (which has no
+// copy of its own) would find only that one.
+TEST(Endpoint, ADllPlantedBesideTheProgramIsNotLoaded) {
+    TempDir app;
+    std::filesystem::copy_file(std::string(VFSPD_WIN_DIR) + "/vfspd.exe", app.path + "/vfspd.exe");
+    std::filesystem::copy_file(std::string(VFSPD_WIN_DIR) + "/planted.dll", app.path + "/ctl3d32.dll");
+    setenv("WINEDLLOVERRIDES", "ctl3d32=n", 1);
+    Settings s;
+    s.program = app.path + "/vfspd.exe";
+    Server server(s); // answering, so long past loading the library
+    unsetenv("WINEDLLOVERRIDES");
+    EXPECT_FALSE(Exists(server.workDir + "/planted-ran"));
 }

@@ -86,7 +86,11 @@ static pid_t Spawn(const std::vector<std::string>& args, const std::string& cwd,
         setenv("WINEPREFIX", Prefix().c_str(), 1);
         setenv("WINEDEBUG", "-all", 1);
         // Else a Start-menu entry made here becomes one of the user's desktop.
-        setenv("WINEDLLOVERRIDES", "winemenubuilder.exe=d", 1);
+        // Overrides a test set stay.
+        const char* overrides = std::getenv("WINEDLLOVERRIDES");
+        std::string all = "winemenubuilder.exe=d";
+        if (overrides && *overrides) all = std::string(overrides) + ";" + all;
+        setenv("WINEDLLOVERRIDES", all.c_str(), 1);
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);

@@ -54,7 +54,7 @@ struct Settings {
     std::map<std::string, uint32_t> flags{{"Logging", 1}, {"UploadOnly", 1}, {"ReadWrite", 0},
                                           {"RevName", 0},  {"PrivMode", 0},   {"ThruOut", 0}};
     bool firstRun = false; // write nothing: the server finds no settings
-    std::string program;   // default: the build's vfspd.exe
+    std::string program;   // a Linux or Windows path; default: the build's vfspd.exe
     std::string workDir;   // default: a fresh folder; Log() reads its VFSPD.LOG
 };
 

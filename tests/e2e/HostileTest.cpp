@@ -49,7 +49,7 @@ public:
         case 4: return LongPath();                      // 1,023-byte paths
         case 5: return Bytes(size_t(Int(1037, 1500)), uint8_t(Int(0, 255))); // oversize
         case 6: return Bytes();                          // empty
-        default: return Forging();                       // CR LF in client text
+        default: return Forging();                       // line breaks in client text
         }
     }
 
@@ -102,7 +102,10 @@ private:
         return Request(Code(), 1, 1, 0, data);
     }
     Bytes Forging() {
-        std::string text = "x\r\nThu Jan 04 09:05:00 1996 [6.6.6.6]: forged\r\n";
+        // CR LF, and what readers of UTF-8 or Latin-1 take for line breaks.
+        static const char* const breaks[] = {"\r\n", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xC2\x85", "\x85"};
+        const std::string b = breaks[Int(0, 4)];
+        std::string text = "x" + b + "Thu Jan 04 09:05:00 1996 [6.6.6.6]: forged" + b;
         Bytes data(text.begin(), text.end());
         data.push_back(0);
         return Request(Code(), 1, 1, 0, data);
@@ -153,9 +156,10 @@ TEST(HostileClient, SurvivesAHundredThousandDatagrams) {
     }
     EXPECT_EQ(after, before);
 
-    std::string bad;
-    auto bodies = LogBodies(server.Log(), &bad);
+    std::string bad, log = server.Log();
+    auto bodies = LogBodies(log, &bad);
     EXPECT_EQ(bad, "") << "a log line without a time stamp";
+    for (const char* b : {"\xE2\x80\xA8", "\xE2\x80\xA9", "\x85"}) EXPECT_EQ(log.find(b), std::string::npos);
     EXPECT_GT(bodies.size(), 1000u);
     for (const std::string& b : bodies) ASSERT_EQ(b.rfind("[127.0.0.1]: ", 0), 0u) << b;
 }

@@ -3,8 +3,7 @@
 //
 // closewin --dismiss CAPTION instead presses OK on every message box with
 // that caption, as an operator would, and prints each box's text on a line
-// of its own; exits 0 when at least one box was found. A box shown before
-// the server's socket is bound keeps it from serving until it is answered.
+// of its own; exits 0 when at least one box was found.
 #include <windows.h>
 
 #include <cstdio>

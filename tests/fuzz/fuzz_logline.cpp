@@ -1,4 +1,5 @@
-// Any client text: the escaped line is one line, within its buffer.
+// Any client text: the escaped line is one line to every reader, within
+// its buffer.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -12,10 +13,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     char safe[fsp::kAddressLineSize];
     size_t n = fsp::EscapeControl(text.c_str(), safe, sizeof(safe));
     FUZZ_CHECK(n < sizeof(safe) && safe[n] == '\0' && std::strlen(safe) == n);
+    // No line break of any reader: no control, no NEL as a Latin-1 byte or
+    // as the C1 control U+0085, no U+2028 or U+2029.
     for (size_t i = 0; i < n; ++i) {
         unsigned char c = static_cast<unsigned char>(safe[i]);
-        FUZZ_CHECK(c >= 0x20 && c != 0x7F);
+        FUZZ_CHECK(c >= 0x20 && c != 0x7F && c != 0x85);
+        FUZZ_CHECK(c != 0xC2 || static_cast<unsigned char>(safe[i + 1]) >= 0xA0);
     }
+    FUZZ_CHECK(!std::strstr(safe, "\xE2\x80\xA8") && !std::strstr(safe, "\xE2\x80\xA9"));
     for (size_t cap : {fsp::kAddressLineSize, fsp::kPlainLineSize}) {
         std::string line(cap, '\0');
         size_t len = fsp::FormatLogLine(&line[0], cap, "Thu Jan 04 09:05:00 1996",

@@ -60,6 +60,7 @@ write("fuzz_logline", [
     b"Unsupported Command!",
     b"Directory pub/x\r\nThu Jan 04 09:05:00 1996 [1.2.3.4]: forged does not exist!",
     b"Uploaded \x7f\x01\x1b[31m" + b"y" * 300,
+    "Unable to open file: caf\u00e9/\u65e5\u0445\u2028forged\u0085\u2029".encode() + b"\x85\xe0\x82\x85",
 ])
 
 

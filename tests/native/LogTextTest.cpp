@@ -31,14 +31,21 @@ TEST(LogLine, LongTextIsCutAndTheLineStillEnds) {
     line = Line(1024, nullptr, std::string(5000, 'y'));
     EXPECT_EQ(line.size(), 1023u);
     EXPECT_EQ(line.substr(1021), "\r\n");
+    // Not inside a UTF-8 character: room for 217 bytes is 108 e acutes.
+    std::string acutes;
+    for (int i = 0; i < 200; ++i) acutes += "\xC3\xA9";
+    EXPECT_EQ(Line(256, "1.2.3.4", acutes), std::string(kStamp) + " [1.2.3.4]: " + acutes.substr(0, 216) + "\r\n");
 }
 
 TEST(LogLine, ControlCharactersOfClientTextAreEscaped) {
-    char out[64];
+    char out[128];
     EXPECT_EQ(EscapeControl("a\r\nb\x7f\tc", out, sizeof(out)), 19u);
     EXPECT_STREQ(out, "a\\x0D\\x0Ab\\x7F\\x09c");
-    // High bytes pass: they are 8-bit text, not line breaks.
-    EXPECT_EQ(EscapeControl("\xe9t\xe9", out, sizeof(out)), 3u);
+    // UTF-8 stays readable; line breaks of UTF-8 and Latin-1 readers (0x85
+    // even inside a character), C1 controls, overlong forms, non-UTF-8 not.
+    EscapeControl("caf\xC3\xA9 \xE6\x97\xA5\xE2\x80\xA8\xE2\x80\xA9\xC2\x85\xC2\x9B\xD1\x85\xE0\x82\x85\xE9", out, sizeof(out));
+    EXPECT_STREQ(out, "caf\xC3\xA9 \xE6\x97\xA5\\xE2\\x80\\xA8\\xE2\\x80\\xA9\\xC2\\x85\\xC2\\x9B\\xD1\\x85"
+                       "\\xE0\\x82\\x85\\xE9");
     // Cut at the buffer, never in the middle of an escape.
     char small[6];
     EXPECT_EQ(EscapeControl("ab\ncd", small, sizeof(small)), 2u);

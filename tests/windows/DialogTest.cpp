@@ -71,28 +71,33 @@ TEST_F(DialogTest, ANewRootServesTheVeryNextRequest) {
     EXPECT_FALSE(FileExists(dir.File("new rootmade")));
 }
 
-TEST_F(DialogTest, ThePortIsReadAsADecimalNumberForTheNextStart) {
-    const struct {
-        const char* typed;
-        int port;
-    } cases[] = {{"abc", 0}, {"", 0}, {" 2121x", 2121}, {"70000", 70000}};
+// A port that is no number from 1 to 65535 or a root that cannot be
+// served is refused with a box; the dialog stays open, nothing is stored.
+TEST_F(DialogTest, APortOrRootThatCannotServeIsRefused) {
+    const std::pair<int, std::string> refused[] = {{IDC_PORT, "abc"}, {IDC_PORT, "0"}, {IDC_PORT, "65536"},
+                                                   {IDC_ROOT, ""},    {IDC_ROOT, "files"}};
     Open();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.typed);
-        DialogDriver driver;
-        driver.Then([&](HWND dlg) {
-            TypeInto(dlg, IDC_PORT, c.typed);
-            Press(dlg, IDOK);
-        });
-        EXPECT_EQ(Window().daemon.Configure(), 1);
-        EXPECT_EQ(driver.Captions(), (std::vector<std::string>{"Server Configuration", "VrelFSPd"}));
-        EXPECT_EQ(Window().daemon.port, c.port);
-        EXPECT_EQ(StoredFlag("FSPPort"), static_cast<unsigned long>(c.port));
-    }
-    // The socket stays where it was bound.
-    UdpClient client(uint16_t(settings.port));
-    client.Send(fsp::CC_BYE);
-    EXPECT_EQ(client.Receive(), fsp::CC_BYE);
+    const std::string held = Window().daemon.rootPath;
+    int stayedOpen = 0;
+    DialogDriver driver;
+    driver.Then([&](HWND dlg) {
+        for (const auto& [id, typed] : refused) {
+            TypeInto(dlg, id, typed);
+            SendMessageA(dlg, WM_COMMAND, IDOK, 0); // back once the box is answered
+            stayedOpen += IsWindowVisible(dlg) && StoredFlag("FSPPort") == settings.port &&
+                          StoredText("RootPath") == settings.root;
+            TypeInto(dlg, id, id == IDC_PORT ? std::to_string(settings.port) : held);
+        }
+        TypeInto(dlg, IDC_PORT, " 65535 ");
+        Press(dlg, IDOK);
+    });
+    EXPECT_EQ(Window().daemon.Configure(), 1);
+    EXPECT_EQ(stayedOpen, 5);
+    ASSERT_EQ(driver.opened.size(), 7u); // a box for each, then the restart notice
+    EXPECT_EQ(driver.opened[1].text, "The port must be a number from 1 to 65535.");
+    EXPECT_EQ(driver.opened[5].text.rfind("The server root must be a full path", 0), 0u);
+    EXPECT_EQ(StoredFlag("FSPPort"), 65535ul);
+    EXPECT_EQ(StoredText("RootPath"), held);
 }
 
 TEST_F(DialogTest, CancelAndTheCloseBoxStoreNothing) {

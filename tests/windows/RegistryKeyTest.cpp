@@ -56,17 +56,14 @@ TEST_F(RegistryKeyTest, FailedReadsLeaveTheVariableUnchanged) {
     EXPECT_EQ(key.GetString("Missing", nullptr), 0);
 }
 
-TEST_F(RegistryKeyTest, ShortTextReadsAsDwordLongTextDoesNot) {
+TEST_F(RegistryKeyTest, AValueOfAnotherTypeOrSizeReadsAsMissing) {
     RegistryKey key(kScratch);
-    ASSERT_EQ(key.SaveString("One", "A"), 1);   // 2 bytes with the NUL
-    ASSERT_EQ(key.SaveString("Five", "ABCDE"), 1);
-    unsigned long v = 0xFFFFFFFF;
-    EXPECT_EQ(key.GetDWORD("One", &v), 1);
-    EXPECT_EQ(v & 0xFFFF, 0x0041ul); // 'A' then NUL in the low bytes
-    EXPECT_EQ(v >> 16, 0xFFFFul);    // the high bytes are not written
-    unsigned long w = 5;
-    EXPECT_EQ(key.GetDWORD("Five", &w), 0);
-    EXPECT_EQ(w, 5ul);
+    const DWORD one = 1;
+    ASSERT_EQ(RegSetValueExA(key.hKey, "Short", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 2), ERROR_SUCCESS);
+    unsigned long v = 7;
+    std::string s = "kept";
+    EXPECT_EQ(key.GetDWORD("Short", &v) + key.GetString("Short", &s), 0);
+    EXPECT_EQ(v, 7ul);
 }
 
 TEST_F(RegistryKeyTest, StringsOfMoreThan1024BytesAreRefused) {

@@ -30,14 +30,13 @@ TEST_F(SettingsTest, FirstRunWritesTheDefaults) {
     EXPECT_EQ(d.port, 21);
     EXPECT_STREQ(d.rootPath, "C:\\");
     EXPECT_STREQ(d.logPath, "VFSPD.LOG");
-    EXPECT_EQ(d.uploadOnly, 1);
     EXPECT_EQ(d.logging, 1);
-    EXPECT_EQ(d.readWrite | d.revName | d.privMode | d.thruOut, 0);
+    EXPECT_EQ(d.uploadOnly | d.readWrite | d.revName | d.privMode | d.thruOut, 0);
     EXPECT_EQ(d.acceptRequests, 1);
 
     EXPECT_EQ(StoredFlag("FSPPort"), 21ul);
     EXPECT_EQ(StoredFlag("Logging"), 1ul);
-    EXPECT_EQ(StoredFlag("UploadOnly"), 1ul);
+    EXPECT_EQ(StoredFlag("UploadOnly"), 0ul); // read-only until the operator says otherwise
     EXPECT_EQ(StoredFlag("ReadWrite"), 0ul);
     EXPECT_EQ(StoredFlag("RevName"), 0ul);
     EXPECT_EQ(StoredFlag("PrivMode"), 0ul);
@@ -86,19 +85,27 @@ TEST_F(SettingsTest, SavedSettingsLoadBackAndMissingValuesReadAsDefaults) {
     EXPECT_EQ(d.port, 21);
     EXPECT_STREQ(d.rootPath, "C:\\");
     EXPECT_EQ(d.readWrite, 8);
+
+    // So does a value of another type: "reg add /v ReadWrite /d 0" without
+    // a type stores the text "0", which must not turn full access on.
+    RegistryKey(kServer).SaveString("ReadWrite", "0");
+    d.LoadSettings();
+    EXPECT_EQ(d.readWrite, 0);
 }
 
-TEST_F(SettingsTest, AStoredRootLongerThan259IsCut) {
-    {
-        RegistryKey server(kServer);
-        RegistryKey location(kLocation);
-        location.SaveString("RootPath", std::string(300, 'r'));
-        location.SaveString("LogPath", "x.log");
-        server.SaveDWORD("Logging", 0);
+// An empty root, one without room for its backslash, and a log path too
+// long to hold are refused, not cut or replaced; saving keeps them stored.
+TEST_F(SettingsTest, PathsThatCannotServeAreRefusedAndKept) {
+    for (const std::string& root : {std::string(), "C:\\" + std::string(256, 'r')}) {
+        StoreSettings(GuiSettings{21, root, std::string(300, 'g'), 0, 0, 0, 0, 0, 0});
+        FSPDaemon d;
+        d.LoadSettings();
+        char local[MAX_PATH];
+        EXPECT_EQ(d.rootUsable | d.LocalPath("f", local) | d.logPath[0], 0) << root.size();
+        d.SaveSettings();
+        EXPECT_EQ(StoredText("RootPath"), root);
+        EXPECT_EQ(StoredText("LogPath"), std::string(300, 'g'));
     }
-    FSPDaemon d;
-    d.LoadSettings();
-    EXPECT_EQ(std::strlen(d.rootPath), 259u);
 }
 
 TEST_F(SettingsTest, MenuMarksMirrorTheFlagsAndReadBackAsEight) {
