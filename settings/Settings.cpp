@@ -72,15 +72,19 @@ void FSPDaemon::DefaultSettings() {
 
 const char FSPDaemon::kRootRule[] =
     "a full path, a drive letter and a backslash (C:\\files) or a UNC share "
-    "(\\\\server\\share), without \"..\" and of at most 258 characters besides a "
+    "(\\\\server\\share), without a \"..\" name and of at most 258 characters besides a "
     "final backslash";
 
 int FSPDaemon::UsableRoot(const char* root) {
     size_t n = std::strlen(root);
     // Start-up puts a backslash on, and it must fit.
     if (n == 0 || n + (root[n - 1] == '\\' ? 0 : 1) > MAX_PATH - 1) return 0;
-    // No path holding ".." is ever served, so nothing below such a root is.
-    if (std::strstr(root, "..")) return 0;
+    // A ".." name would climb out of the folder the root seems to name.
+    for (const char* p = root; *p;) {
+        size_t name = std::strcspn(p, "\\/");
+        if (name == 2 && p[0] == '.' && p[1] == '.') return 0;
+        p += name + (p[name] ? 1 : 0);
+    }
     char drive = char(root[0] & ~0x20);
     if (drive >= 'A' && drive <= 'Z' && root[1] == ':' && root[2] == '\\')
         return std::strchr(root + 2, ':') ? 0 : 1; // a later colon names a stream

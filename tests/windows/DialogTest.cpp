@@ -75,7 +75,7 @@ TEST_F(DialogTest, ANewRootServesTheVeryNextRequest) {
 // served is refused with a box; the dialog stays open, nothing is stored.
 TEST_F(DialogTest, APortOrRootThatCannotServeIsRefused) {
     const std::pair<int, std::string> refused[] = {{IDC_PORT, "abc"}, {IDC_PORT, "0"}, {IDC_PORT, "65536"},
-                                                   {IDC_ROOT, ""},    {IDC_ROOT, "files"}};
+                                                   {IDC_ROOT, ""},    {IDC_ROOT, "files"},  {IDC_ROOT, "C:\\srv\\..\\x"}};
     Open();
     const std::string held = Window().daemon.rootPath;
     int stayedOpen = 0;
@@ -92,8 +92,8 @@ TEST_F(DialogTest, APortOrRootThatCannotServeIsRefused) {
         Press(dlg, IDOK);
     });
     EXPECT_EQ(Window().daemon.Configure(), 1);
-    EXPECT_EQ(stayedOpen, 5);
-    ASSERT_EQ(driver.opened.size(), 7u); // a box for each, then the restart notice
+    EXPECT_EQ(stayedOpen, 6);
+    ASSERT_EQ(driver.opened.size(), 8u); // a box for each, then the restart notice
     EXPECT_EQ(driver.opened[1].text, "The port must be a number from 1 to 65535.");
     EXPECT_EQ(driver.opened[5].text.rfind("The server root must be a full path", 0), 0u);
     EXPECT_EQ(StoredFlag("FSPPort"), 65535ul);
