@@ -90,7 +90,7 @@ public:
     // 0 while the configured root cannot be served: every path is refused.
     int rootUsable = 1;
     UploadCache uploadCache;
-    // Listings laid out at position 0, for the blocks that follow.
+    // Listings kept between requests, shared by every client.
     fsp::ListingCache listingCache{fsp::ListingCache::kDefaultBytes, fsp::ListingCache::kDefaultListings};
     int acceptRequests = 1;
     HWND hWnd = nullptr;
