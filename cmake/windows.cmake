@@ -39,9 +39,7 @@ target_compile_options(closewin PRIVATE ${VFSPD_WARNINGS})
 add_executable(holdfile tests/e2e/holdfile.cpp)
 target_compile_options(holdfile PRIVATE ${VFSPD_WARNINGS})
 
-# The benchmark's reference: the fastest a GUI-thread UDP server can be.
-add_executable(echo WIN32 EXCLUDE_FROM_ALL bench/echo.cpp)
-target_link_libraries(echo PRIVATE ws2_32)
+include(${CMAKE_CURRENT_LIST_DIR}/../bench/bench.cmake)
 
 add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
 include(${CMAKE_CURRENT_LIST_DIR}/../tests/windows/tests.cmake)
