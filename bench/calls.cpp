@@ -1,6 +1,6 @@
 // What each platform call a request makes costs, one call at a time, and
 // what the platform answers in the cases the handlers rely on. Prints one
-// line per call: microseconds per call (median of the rounds).
+// line per call: microseconds per call, median and mean of the rounds.
 // Usage: calls.exe DIR [ROUNDS]   (DIR: a scratch directory; a subdirectory
 // "list" of it, when present, is enumerated whole each round)
 #include <windows.h>
@@ -92,6 +92,11 @@ int main(int argc, char** argv) {
     ok = ReadFile(f, buffer, sizeof(buffer), &got, &at);
     std::printf("positioned ReadFile at 2^31: %s, %lu bytes, error %lu\n", ok ? "TRUE" : "FALSE", got,
                 ok ? 0ul : GetLastError());
+    LARGE_INTEGER past;
+    past.QuadPart = 0xFFFFFC00ll; // past the end, beyond 2^31
+    got = 12345;
+    ok = SetFilePointerEx(f, past, nullptr, FILE_BEGIN) && ReadFile(f, buffer, sizeof(buffer), &got, nullptr);
+    std::printf("SetFilePointerEx to 2^32 - 1024, ReadFile: %s, %lu bytes\n", ok ? "TRUE" : "FALSE", got);
     CloseHandle(f);
 
     WNDCLASSA wc = {};
@@ -122,14 +127,23 @@ int main(int argc, char** argv) {
         Time(t, "get, before: ReadFile", [&] { return ReadFile(h, buffer, sizeof(buffer), &got, nullptr); });
         Time(t, "get, before: CloseHandle", [&] { return CloseHandle(h); });
 
-        // A download block now: open, positioned read, close.
-        h = Time(t, "get, now: CreateFileA", [&] {
+        // Open, positioned read, close.
+        h = Time(t, "get, positioned: CreateFileA", [&] {
             return CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_FLAG_RANDOM_ACCESS, nullptr);
         });
         OVERLAPPED o = {};
         o.Offset = offset;
-        Time(t, "get, now: ReadFile positioned", [&] { return ReadFile(h, buffer, sizeof(buffer), &got, &o); });
+        Time(t, "get, positioned: ReadFile positioned", [&] { return ReadFile(h, buffer, sizeof(buffer), &got, &o); });
+        Time(t, "get, positioned: CloseHandle", [&] { return CloseHandle(h); });
+
+        // A download block now: open, seek, read, close.
+        h = Time(t, "get, now: CreateFileA", [&] {
+            return CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_RANDOM_ACCESS, nullptr);
+        });
+        Time(t, "get, now: SetFilePointerEx", [&] { return SetFilePointerEx(h, to, nullptr, FILE_BEGIN); });
+        Time(t, "get, now: ReadFile", [&] { return ReadFile(h, buffer, sizeof(buffer), &got, nullptr); });
         Time(t, "get, now: CloseHandle", [&] { return CloseHandle(h); });
 
         // An upload piece: open, seek, write, close; and with a positioned write.
@@ -178,23 +192,27 @@ int main(int argc, char** argv) {
         });
     }
 
-    // Each call's median, and the sum of a sequence's medians after it.
-    std::printf("%-44s %10s\n", "sequence: call", "us/call");
+    // Each call's median and mean, and the sums of a sequence's after it.
+    std::printf("%-44s %10s %10s\n", "sequence: call", "median", "mean");
     std::string sequence;
-    double sum = 0;
+    double sumMedian = 0, sumMean = 0;
     auto total = [&] {
-        if (!sequence.empty()) std::printf("%-44s %10.1f\n", (sequence + ": all").c_str(), sum);
+        if (!sequence.empty())
+            std::printf("%-44s %10.1f %10.1f\n", (sequence + ": all").c_str(), sumMedian, sumMean);
     };
     for (auto& [name, v] : t.rows) {
         std::string s = name.substr(0, name.find(':'));
         if (s != sequence) {
             total();
             sequence = s;
-            sum = 0;
+            sumMedian = sumMean = 0;
         }
         std::sort(v.begin(), v.end());
-        sum += v[v.size() / 2];
-        std::printf("%-44s %10.1f\n", name.c_str(), v[v.size() / 2]);
+        double mean = 0;
+        for (double x : v) mean += x / double(v.size());
+        sumMedian += v[v.size() / 2];
+        sumMean += mean;
+        std::printf("%-44s %10.1f %10.1f\n", name.c_str(), v[v.size() / 2], mean);
     }
     total();
     if (entries) std::printf("(DIR\\list holds %d entries)\n", entries);

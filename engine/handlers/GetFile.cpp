@@ -25,10 +25,12 @@ void FSPDaemon::GetFile() {
         return;
     }
 
-    // Three calls a block, each a round trip into the platform: the open
-    // (which refuses a directory, as it is not asked for backup
-    // semantics), one read at the block's position, and the close. No
-    // examination and no seek of their own.
+    // Three round trips into the wine server a block, the fewest there
+    // are: the open (which refuses a directory, as it is not asked for
+    // backup semantics), the seek (the first call that needs the file's
+    // descriptor; the read after it stays in the process) and the close.
+    // A read at an OVERLAPPED offset would spare the seek but posts its
+    // completion through the server, one round trip more.
     FileHandle file;
     file.h = CreateFileA(local, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_FLAG_RANDOM_ACCESS, nullptr);
@@ -37,16 +39,16 @@ void FSPDaemon::GetFile() {
         return;
     }
     // The position is unsigned: files up to 4 GiB can be fetched whole.
-    OVERLAPPED at = {};
-    at.Offset = position;
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(position);
+    if (!SetFilePointerEx(file.h, at, nullptr, FILE_BEGIN)) {
+        file.Close();
+        ErrorMsgf("Seek error on file: %s", shown);
+        return;
+    }
     unsigned char buffer[fsp::kMaxBlock];
     DWORD got = 0;
-    BOOL read = ReadFile(file.h, buffer, n, &got, &at);
-    // A positioned read at or past the end reports the end as a failure.
-    if (!read && GetLastError() == ERROR_HANDLE_EOF) {
-        read = TRUE;
-        got = 0;
-    }
+    BOOL read = ReadFile(file.h, buffer, n, &got, nullptr);
     file.Close();
     if (!read) {
         ErrorMsgf("Read error on file: %s", shown);
