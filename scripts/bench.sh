@@ -36,7 +36,7 @@ out="$top/build/bench-$(date +%Y%m%d-%H%M%S).txt"
     "$1/build/native/fspbench" "$2"
     echo
     echo "Platform calls, one at a time (bench/calls.cpp), microseconds per call,"
-    echo "medians of 2000 rounds; each sequence is what one request does."
+    echo "median and mean of 2000 rounds; each sequence is what one request does."
     echo
     wine "$1/build/win/calls.exe" "$(winepath -w "$3")" 2000 | tr -d "\r"
   ' _ "$top" "$runs" "$scratch/calls"
