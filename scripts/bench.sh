@@ -29,16 +29,21 @@ out="$top/build/bench-$(date +%Y%m%d-%H%M%S).txt"
   echo "machine: $(nproc) CPUs ($(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)), load $(cut -d' ' -f1-3 /proc/loadavg)"
   echo "wine: $(wine --version 2>/dev/null || echo '?')"
   echo
+  # The wine server outlives the block: kept off the pipe into tee, which
+  # would otherwise wait for it forever.
   xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     set -euo pipefail
-    wineserver -p
+    wineserver -p >/dev/null 2>&1
     wineboot -i >/dev/null 2>&1
     "$1/build/native/fspbench" "$2"
     echo
     echo "Platform calls, one at a time (bench/calls.cpp), microseconds per call,"
     echo "median and mean of 2000 rounds; each sequence is what one request does."
     echo
-    wine "$1/build/win/calls.exe" "$(winepath -w "$3")" 2000 | tr -d "\r"
+    # Through a file: a wine process started on the way must not hold a pipe.
+    wine "$1/build/win/calls.exe" "$(winepath -w "$3")" 2000 >"$3/out.txt" </dev/null
+    tr -d "\r" <"$3/out.txt"
+    wineserver -k || true
   ' _ "$top" "$runs" "$scratch/calls"
 } 2>&1 | tee "$out"
 echo "(kept in $out)"
