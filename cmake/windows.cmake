@@ -45,9 +45,7 @@ add_library(planted SHARED tests/e2e/planted.cpp)
 target_compile_options(planted PRIVATE ${VFSPD_WARNINGS})
 set_target_properties(planted PROPERTIES PREFIX "" LINK_FLAGS "-static -static-libgcc -static-libstdc++")
 
-# The benchmark's reference: the fastest a GUI-thread UDP server can be.
-add_executable(echo WIN32 EXCLUDE_FROM_ALL bench/echo.cpp)
-target_link_libraries(echo PRIVATE ws2_32)
+include(${CMAKE_CURRENT_LIST_DIR}/../bench/bench.cmake)
 
 add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
 include(${CMAKE_CURRENT_LIST_DIR}/../tests/windows/tests.cmake)

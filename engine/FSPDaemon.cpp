@@ -192,10 +192,6 @@ int FSPDaemon::LocalPath(const char* requestPath, char* out) {
     return fsp::BuildLocalPath(out, rootPath, requestPath);
 }
 
-void FSPDaemon::TreeChanged(const char*) {
-    // Listings are laid out afresh at every position 0; nothing to forget.
-}
-
 void FSPDaemon::ExpireIdle() {
     uploadCache.Expire(GetTickCount64());
 }

@@ -83,9 +83,6 @@ public:
     // the rules of what a client may name live in one place. 0 when the
     // path is refused or no usable root is set.
     int LocalPath(const char* requestPath, char* out);
-    // Called after a request changed the entry at localPath, so that
-    // nothing kept about its directory outlives the change.
-    void TreeChanged(const char* localPath);
     // The current client as the tables of per-client state key it: port
     // and IPv4 address, the six bytes from sin_port on.
     const unsigned char* ClientKey() const {
@@ -110,7 +107,7 @@ public:
     UploadCache uploadCache;
     // The reply to each client's last state-changing request, for resends.
     fsp::ReplyCache replyCache;
-    // Listings laid out at position 0, for the blocks that follow.
+    // Listings kept between requests, shared by every client.
     fsp::ListingCache listingCache{fsp::ListingCache::kDefaultBytes, fsp::ListingCache::kDefaultListings};
     int acceptRequests = 1;
     HWND hWnd = nullptr;

@@ -8,11 +8,13 @@
 // a block that has no room for the next entry is closed by a skip marker
 // (an entry header of type 0x2A) and zero bytes up to B, and the next entry
 // starts the next block, at the next multiple of B. The stream ends with an
-// end marker of 12 zero bytes. A request's position is an offset in this
-// stream, and its reply is the stream's bytes from there, at most B of them.
-// A client that asks for position 0 and then for the sum of the lengths it
-// has received reassembles the stream exactly, and a reader that jumps to
-// the next multiple of B at a skip marker sees every entry once.
+// end marker of 12 zero bytes. A request's position is the start of a block
+// in this stream, a multiple of B, and its reply is that block (the last
+// one may be shorter). A client that asks for position 0 and then for the
+// sum of the lengths it has received reassembles the stream exactly, and a
+// reader that jumps to the next multiple of B at a skip marker sees every
+// entry once. B is the block size the client prefers unless that is too
+// small for an entry of the directory; then it is kMaxBlock.
 //
 // Placement keeps the skip marker readable: an entry goes into a block only
 // if it fills the block exactly or leaves at least 12 bytes, so a block is
@@ -20,7 +22,10 @@
 // and would have the reader take the next block's bytes for an entry type.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "Packet.h"
 
@@ -70,57 +75,53 @@ int MakeEntry(unsigned char* area, const DirEntry& e);
 // bytes of extra data) and a preference of 0 both give kMaxBlock.
 uint32_t RequestBlockSize(const RequestRecord& rec);
 
-// Lays out a listing and copies one window of its stream, the bytes
-// [start, start + capacity), into out. Entries are fed in enumeration
-// order; the writer keeps only a few counters, so the enumeration may be
-// dropped as soon as Add returns 0, and a listing can be laid out whole
-// (start 0 and a capacity for all of it) as easily as one reply.
-class ListingWriter {
+// The entries of one enumeration, in its order, names kept in one arena.
+// Entries that are not listed are dropped as they come.
+class EntryList {
 public:
-    // blockSize is rounded down to a multiple of 4. The synthetic "." and
-    // ".." entries are laid out here. A null out only measures: Length()
-    // after Finish is the stream's length.
-    ListingWriter(unsigned char* out, uint32_t capacity, uint32_t blockSize, uint32_t start);
-
-    // Feeds the next enumerated entry. Returns 1 to go on, 0 when the window
-    // is complete (further entries change nothing), or -1 when the block
-    // size is too small for some entry. A block too small for the longest
-    // possible entry cannot stop early: every entry is checked, so that a
-    // listing is refused from its first block on, not partway through.
-    int Add(const DirEntry& e);
-
-    // Ends the listing after the last entry (or after Add returned 0).
-    // Returns the number of bytes written to out, or -1 when the block size
-    // is too small for the listing.
-    int Finish();
-
-    // The length of the whole stream; meaningful after Finish.
-    uint64_t Length() const { return offset; }
+    void Add(const DirEntry& e);
+    size_t Count() const { return entries.size(); }
+    // Memory held, for the bounds of kept listings.
+    size_t Bytes() const { return entries.capacity() * sizeof(Stored) + names.capacity(); }
+    DirEntry At(size_t i) const;
 
 private:
-    int Place(const unsigned char* bytes, uint32_t n);
-    void Emit(const unsigned char* bytes, uint64_t n);
-    bool WindowDone() const { return offset >= start + capacity; }
-
-    unsigned char* out;
-    uint64_t capacity;
-    uint64_t start;
-    uint32_t block;
-    uint64_t offset = 0;     // stream offset of the next byte
-    uint64_t blockStart = 0; // stream offset of the current block
-    bool tooSmall = false;
-    bool finished = false;
+    struct Stored {
+        uint32_t unixTime;
+        uint32_t size;
+        uint32_t name; // offset in names
+        bool isDir;
+    };
+    std::vector<Stored> entries;
+    std::string names;
 };
 
-// Pulls the next entry of an enumeration into e: 1, or 0 at its end.
-using NextEntry = int (*)(void* context, DirEntry* e);
+// A whole listing laid out for one block size: the bytes every reply is
+// cut from.
+struct Layout {
+    uint32_t asked = 0; // AskedBlock of the client's block size
+    uint32_t block = 0; // the block size laid out: asked, or kMaxBlock
+                        // when that is too small for some entry
+    std::vector<unsigned char> stream;
+};
 
-// The reply block for position (block holds kMaxBlock bytes; a larger
-// blockSize is taken as kMaxBlock): at most blockSize bytes of the listing
-// laid out for blockSize, taken from next. Returns its length, or -1 when
-// the block size is too small for the listing.
-int BuildBlock(unsigned char* block, uint32_t blockSize, uint32_t position, NextEntry next,
-               void* context);
+// A client's block size as a layout takes it: at most kMaxBlock, rounded
+// down to a multiple of 4 so that every entry stays aligned.
+inline uint32_t AskedBlock(uint32_t blockSize) {
+    return blockSize > kMaxBlock ? kMaxBlock : blockSize & ~3u;
+}
+
+// Lays entries out for AskedBlock(blockSize). A block size too small for
+// an entry gives kMaxBlock blocks instead: clients read on from the sum of
+// the lengths they receive, so they follow either.
+// Returns 1, or 0 when the listing would pass the 32-bit positions.
+int LayOut(const EntryList& entries, uint32_t blockSize, Layout* out);
+
+// The reply for position: the layout's bytes from there, at most one block,
+// copied into block (kMaxBlock bytes). Returns their number (0 at or past
+// the end), or -1 for a position inside the listing that is not a multiple
+// of the block size laid out, which would start the reply inside an entry.
+int SliceListing(const Layout& layout, uint32_t position, unsigned char* block);
 
 // The request's data as text for a message: up to its NUL, or all of its
 // bytes when it has none. Always NUL-terminated in out (cap bytes).

@@ -1,86 +1,69 @@
 #include "ListingCache.h"
 
-#include <cstring>
+#include <utility>
 
 namespace fsp {
-
-void EntryList::Add(const DirEntry& e) {
-    entries.push_back({e.isDir, e.unixTime, e.size, names.size()});
-    names.append(e.name);
-    names.push_back('\0');
-}
-
-int EntryList::LayOut(uint32_t blockSize, std::vector<unsigned char>* stream) const {
-    // The first pass measures, the second writes: both run over memory.
-    for (int pass = 0; pass < 2; ++pass) {
-        uint32_t capacity = pass == 0 ? 0xFFFFFFFFu : uint32_t(stream->size());
-        ListingWriter writer(pass == 0 ? nullptr : stream->data(), capacity, blockSize, 0);
-        for (const Stored& s : entries) {
-            DirEntry e;
-            e.isDir = s.isDir;
-            e.unixTime = s.unixTime;
-            e.size = s.size;
-            e.name = names.data() + s.name;
-            if (writer.Add(e) < 0) return -1;
-        }
-        if (writer.Finish() < 0) return -1;
-        if (pass == 0) {
-            if (writer.Length() > 0xFFFFFFFFu) return -1; // positions are 32-bit
-            stream->assign(size_t(writer.Length()), 0);
-        }
-    }
-    return 1;
-}
 
 ListingCache::ListingCache(size_t maxBytes_, size_t maxListings_)
     : maxBytes(maxBytes_), maxListings(maxListings_) {}
 
-std::list<ListingCache::Listing>::iterator ListingCache::Lookup(const unsigned char client[6],
-                                                                const std::string& dir,
-                                                                uint32_t blockSize) {
+ListingCache::Listing* ListingCache::Find(const std::string& dir) {
     for (auto it = listings.begin(); it != listings.end(); ++it)
-        if (it->blockSize == blockSize && std::memcmp(it->client, client, 6) == 0 && it->dir == dir)
-            return it;
-    return listings.end();
+        if (it->dir == dir) {
+            listings.splice(listings.begin(), listings, it);
+            return &listings.front();
+        }
+    return nullptr;
 }
 
-void ListingCache::Store(const unsigned char client[6], const std::string& dir, uint32_t blockSize,
-                         std::vector<unsigned char>&& stream) {
-    auto old = Lookup(client, dir, blockSize);
-    if (old != listings.end()) {
-        bytes -= old->stream.size();
-        listings.erase(old);
+bool ListingCache::Fresh(const Listing& l, uint64_t now, uint64_t dirTime) {
+    return l.dirTime != 0 && dirTime == l.dirTime && now >= l.madeAt && now - l.madeAt < kYoungMs;
+}
+
+ListingCache::Listing* ListingCache::Store(const std::string& dir, EntryList&& entries, uint64_t now,
+                                           uint64_t dirTime) {
+    if (Listing* old = Find(dir)) {
+        bytes -= old->bytes;
+        listings.pop_front();
     }
-    if (stream.size() > maxBytes || maxListings == 0) return;
-    while (!listings.empty() && (bytes + stream.size() > maxBytes || listings.size() >= maxListings)) {
-        bytes -= listings.back().stream.size();
+    listings.emplace_front();
+    Listing& l = listings.front();
+    l.dir = dir;
+    l.madeAt = now;
+    l.dirTime = dirTime;
+    l.entries = std::move(entries);
+    Account(&l, l.entries.Bytes() + dir.capacity());
+    return &l;
+}
+
+const Layout* ListingCache::LayoutFor(Listing* l, uint32_t blockSize) {
+    for (auto it = l->layouts.begin(); it != l->layouts.end(); ++it)
+        if (it->asked == AskedBlock(blockSize)) {
+            l->layouts.splice(l->layouts.begin(), l->layouts, it);
+            return &l->layouts.front();
+        }
+    Layout made;
+    if (!LayOut(l->entries, blockSize, &made)) return nullptr;
+    size_t newBytes = l->bytes + made.stream.capacity();
+    l->layouts.push_front(std::move(made));
+    if (l->layouts.size() > kLayoutsPerListing) {
+        newBytes -= l->layouts.back().stream.capacity();
+        l->layouts.pop_back();
+    }
+    Account(l, newBytes);
+    return &l->layouts.front();
+}
+
+void ListingCache::Account(Listing* l, size_t newBytes) {
+    bytes = bytes - l->bytes + newBytes;
+    l->bytes = newBytes;
+}
+
+void ListingCache::Trim() {
+    while (!listings.empty() && (bytes > maxBytes || listings.size() > maxListings)) {
+        bytes -= listings.back().bytes;
         listings.pop_back();
     }
-    Listing l;
-    std::memcpy(l.client, client, 6);
-    l.dir = dir;
-    l.blockSize = blockSize;
-    l.stream = std::move(stream);
-    bytes += l.stream.size();
-    listings.push_front(std::move(l));
-}
-
-const std::vector<unsigned char>* ListingCache::Find(const unsigned char client[6],
-                                                     const std::string& dir, uint32_t blockSize) {
-    auto it = Lookup(client, dir, blockSize);
-    if (it == listings.end()) return nullptr;
-    listings.splice(listings.begin(), listings, it);
-    return &listings.front().stream;
-}
-
-int SliceListing(const std::vector<unsigned char>& stream, uint32_t blockSize, uint32_t position,
-                 unsigned char* block) {
-    if (position >= stream.size()) return 0;
-    size_t n = stream.size() - position;
-    uint32_t b = (blockSize > kMaxBlock ? kMaxBlock : blockSize) & ~3u;
-    if (n > b) n = b;
-    std::memcpy(block, stream.data() + position, n);
-    return int(n);
 }
 
 } // namespace fsp

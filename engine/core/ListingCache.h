@@ -1,79 +1,65 @@
-// Laid-out listings kept between the blocks of one client's read, so that
-// a whole listing costs one enumeration instead of one per block.
-// Platform-free.
+// Listings kept between requests, shared by every client: a directory is
+// enumerated once and each block size laid out once, and the blocks of a
+// listing are cut from that. Platform-free.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <list>
 #include <string>
-#include <vector>
 
 #include "Listing.h"
 
 namespace fsp {
 
-// The entries of one enumeration, names kept in one arena.
-class EntryList {
-public:
-    void Add(const DirEntry& e);
-    size_t Count() const { return entries.size(); }
-    // Lays the whole listing out for blockSize into stream. Returns 1, or
-    // -1 when the block size is too small for the listing.
-    int LayOut(uint32_t blockSize, std::vector<unsigned char>* stream) const;
-
-private:
-    struct Stored {
-        bool isDir;
-        uint32_t unixTime;
-        uint32_t size;
-        size_t name; // offset in names
-    };
-    std::vector<Stored> entries;
-    std::string names;
-};
-
-// A bounded set of laid-out listings, keyed by client (port and IPv4
-// address, as they stand in the socket address), local directory and
-// block size. The least recently used listing goes first when a new one
-// would exceed either bound.
+// A bounded set of enumerated directories, keyed by local path, each with
+// the layouts made of it for the block sizes asked for. The least recently
+// used directory goes first when the bounds are passed.
 class ListingCache {
 public:
+    struct Listing {
+        std::string dir;
+        uint64_t madeAt = 0;  // milliseconds, when enumerated
+        uint64_t dirTime = 0; // the directory's last-write time then; 0: unknown
+        EntryList entries;
+        std::list<Layout> layouts; // most recently used first
+        size_t bytes = 0;
+    };
+
     ListingCache(size_t maxBytes, size_t maxListings);
 
-    // Keeps stream as the listing of dir for client at blockSize,
-    // replacing any earlier one of the same key. A listing larger than the
-    // whole budget is not kept.
-    void Store(const unsigned char client[6], const std::string& dir, uint32_t blockSize,
-               std::vector<unsigned char>&& stream);
-    // The kept listing, or null.
-    const std::vector<unsigned char>* Find(const unsigned char client[6], const std::string& dir,
-                                           uint32_t blockSize);
+    // The kept listing of dir, or null.
+    Listing* Find(const std::string& dir);
+    // Whether l may serve a listing read from its start at now: young, and
+    // the directory's last-write time is still the one it was made at.
+    static bool Fresh(const Listing& l, uint64_t now, uint64_t dirTime);
+    // Keeps entries as the listing of dir, replacing any earlier one.
+    Listing* Store(const std::string& dir, EntryList&& entries, uint64_t now, uint64_t dirTime);
+    // The layout of l for blockSize, made on first use; null when the
+    // listing cannot be laid out.
+    const Layout* LayoutFor(Listing* l, uint32_t blockSize);
+    // Drops the least recently used listings until both bounds hold; one
+    // listing over the byte bound on its own is not kept either.
+    void Trim();
 
     size_t Bytes() const { return bytes; }
     size_t Count() const { return listings.size(); }
 
     static constexpr size_t kDefaultBytes = 32u << 20;
     static constexpr size_t kDefaultListings = 64;
+    // How long a listing serves requests at position 0 (later blocks are
+    // served from whatever is kept, so that a client's read stays whole).
+    static constexpr uint64_t kYoungMs = 1000;
+    // Block sizes kept per directory.
+    static constexpr size_t kLayoutsPerListing = 4;
 
 private:
-    struct Listing {
-        unsigned char client[6];
-        std::string dir;
-        uint32_t blockSize;
-        std::vector<unsigned char> stream;
-    };
-    std::list<Listing>::iterator Lookup(const unsigned char client[6], const std::string& dir,
-                                        uint32_t blockSize);
+    void Account(Listing* l, size_t newBytes);
+
     std::list<Listing> listings; // most recently used first
     size_t bytes = 0;
     size_t maxBytes;
     size_t maxListings;
 };
-
-// The reply for position from a laid-out listing: at most blockSize bytes
-// of it from there. Returns the length copied into block.
-int SliceListing(const std::vector<unsigned char>& stream, uint32_t blockSize, uint32_t position,
-                 unsigned char* block);
 
 } // namespace fsp

@@ -1,16 +1,14 @@
 // The get-directory command: one block of a directory's listing. The
-// layout lives in core/Listing; this side only enumerates the directory.
+// layout and the kept listings live in the core; this side enumerates the
+// directory and reads its time stamp.
 #include <cstring>
-#include <vector>
+#include <utility>
 
 #include "../FSPDaemon.h"
 #include "../core/Listing.h"
 #include "../core/ListingCache.h"
 
 namespace {
-constexpr int kNotFound = -1;
-constexpr int kTooSmall = -2;
-
 // A find-first/find-next enumeration, closed on every path.
 struct Enumeration {
     HANDLE find = INVALID_HANDLE_VALUE;
@@ -22,8 +20,8 @@ struct Enumeration {
     }
 };
 
-int NextFound(void* context, fsp::DirEntry* e) {
-    Enumeration* en = static_cast<Enumeration*>(context);
+// Pulls the next entry into e: 1, or 0 at the end.
+int NextFound(Enumeration* en, fsp::DirEntry* e) {
     if (!en->pending && !FindNextFileA(en->find, &en->data)) return 0;
     en->pending = false;
     // cFileName always holds its NUL within its MAX_PATH bytes.
@@ -49,27 +47,34 @@ bool StartEnumeration(const char* dir, Enumeration* en) {
     return en->pending;
 }
 
-// One block of the listing of the directory at local path dir, for
-// block size b, into block, enumerating up to that block. Returns its
-// length, kNotFound or kTooSmall.
-int BuildDirectory(const char* dir, unsigned char* block, uint32_t b, uint32_t position) {
+// The whole enumeration of the directory at local path dir; false when
+// it cannot be enumerated.
+bool Enumerate(const char* dir, fsp::EntryList* entries) {
     Enumeration en;
-    if (!StartEnumeration(dir, &en)) return kNotFound;
-    int length = fsp::BuildBlock(block, b, position, NextFound, &en);
-    return length < 0 ? kTooSmall : length;
+    if (!StartEnumeration(dir, &en)) return false;
+    fsp::DirEntry e;
+    while (NextFound(&en, &e)) entries->Add(e);
+    return true;
 }
 
-// The whole listing of dir laid out for block size b, from one
-// enumeration. Returns 1, kNotFound or kTooSmall.
-int LayOutDirectory(const char* dir, uint32_t b, std::vector<unsigned char>* stream) {
-    fsp::EntryList entries;
-    {
-        Enumeration en;
-        if (!StartEnumeration(dir, &en)) return kNotFound;
-        fsp::DirEntry e;
-        while (NextFound(&en, &e)) entries.Add(e);
-    }
-    return entries.LayOut(b, stream) < 0 ? kTooSmall : 1;
+uint64_t FileTime(const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+// The directory's last-write time, which every entry made, removed or
+// renamed in it moves; 0 when unknown.
+uint64_t DirectoryTime(const char* dir) {
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExA(dir, GetFileExInfoStandard, &a)) return 0;
+    return FileTime(a.ftLastWriteTime);
+}
+
+// DirectoryTime for a listing about to be made, or 0 when the directory
+// changed within the last 100 ms: file systems stamp with a coarse clock,
+// and a change in the same tick would leave the time as it was.
+uint64_t SettledDirectoryTime(const char* dir) {
+    uint64_t t = DirectoryTime(dir);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return t != 0 && t + 1000000 < FileTime(now) ? t : 0;
 }
 } // namespace
 
@@ -83,33 +88,34 @@ void FSPDaemon::GetDirectory() {
         ErrorMsgf("Directory %s does not exist!", shown);
         return;
     }
-    unsigned char block[fsp::kMaxBlock];
-    uint32_t b = fsp::RequestBlockSize(*this);
-    // Port and address: the six bytes that name a client.
-    const unsigned char* client = reinterpret_cast<const unsigned char*>(&clientAddr.sin_port);
-    int length;
-    // A listing is read block by block from position 0: lay it out whole
-    // once there and serve the client's following blocks from that, so a
-    // listing costs one enumeration, not one per block. Position 0 always
-    // looks afresh; a block without a kept listing enumerates up to itself.
-    if (position == 0) {
-        std::vector<unsigned char> stream;
-        length = LayOutDirectory(local, b, &stream);
-        if (length == 1) {
-            length = fsp::SliceListing(stream, b, 0, block);
-            listingCache.Store(client, local, b, std::move(stream));
+    // Listings are shared by every client. A read from position 0 takes a
+    // kept one only while it is young and its directory unchanged, so it
+    // costs a copy instead of an enumeration however often it is asked
+    // for; the blocks after it come from whatever is kept, so that one
+    // client's read is cut from one layout.
+    uint64_t now = GetTickCount64();
+    fsp::ListingCache::Listing* kept = listingCache.Find(local);
+    if (kept && position == 0 && !fsp::ListingCache::Fresh(*kept, now, DirectoryTime(local)))
+        kept = nullptr;
+    if (!kept) {
+        uint64_t dirTime = SettledDirectoryTime(local);
+        fsp::EntryList entries;
+        if (!Enumerate(local, &entries)) {
+            ErrorMsgf("Directory %s does not exist!", shown);
+            return;
         }
-    } else if (const std::vector<unsigned char>* kept = listingCache.Find(client, local, b)) {
-        length = fsp::SliceListing(*kept, b, position, block);
-    } else {
-        length = BuildDirectory(local, block, b, position);
+        kept = listingCache.Store(local, std::move(entries), now, dirTime);
     }
-    if (length == kNotFound) {
-        ErrorMsgf("Directory %s does not exist!", shown);
+    const fsp::Layout* layout = listingCache.LayoutFor(kept, fsp::RequestBlockSize(*this));
+    unsigned char block[fsp::kMaxBlock];
+    int length = layout ? fsp::SliceListing(*layout, position, block) : 0;
+    listingCache.Trim();
+    if (!layout) {
+        ErrorMsgf("Directory %s is too large to list!", shown);
         return;
     }
-    if (length == kTooSmall) {
-        ErrorMsgf("Directory %s has entries too long for the block size asked for!", shown);
+    if (length < 0) {
+        ErrorMsgf("Directory %s has no block at that position!", shown);
         return;
     }
     Reply(position, block, nullptr, length, 0, 0);

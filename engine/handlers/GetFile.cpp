@@ -25,14 +25,15 @@ void FSPDaemon::GetFile() {
         return;
     }
 
+    // Three round trips into the wine server a block, the fewest there
+    // are: the open (which refuses a directory, as it is not asked for
+    // backup semantics), the seek (the first call that needs the file's
+    // descriptor; the read after it stays in the process) and the close.
+    // A read at an OVERLAPPED offset would spare the seek but posts its
+    // completion through the server, one round trip more.
     FileHandle file;
     file.h = CreateFileA(local, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_FLAG_RANDOM_ACCESS, nullptr);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (file.h != INVALID_HANDLE_VALUE &&
-        (!GetFileInformationByHandle(file.h, &info) ||
-         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)))
-        file.Close();
     if (file.h == INVALID_HANDLE_VALUE) {
         ErrorMsgf("Unable to open file: %s", shown);
         return;

@@ -14,10 +14,9 @@ template <typename Change>
 void ChangeTree(FSPDaemon& d, Change change, const char* failure, const char* logFormat) {
     const char* name = fsp::RequestText(d);
     char local[MAX_PATH];
-    if (name && fsp::NamesEntry(name) && d.LocalPath(name, local) && change(local)) {
-        d.TreeChanged(local);
+    if (name && fsp::NamesEntry(name) && d.LocalPath(name, local) && change(local))
         d.Reply(0, nullptr, nullptr, 0, 0, 0);
-    } else
+    else
         d.ErrorMsg(failure);
     LogClientPath(d, logFormat);
 }

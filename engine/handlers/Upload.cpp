@@ -33,7 +33,6 @@ void FSPDaemon::Install() {
     if (name && fsp::NamesEntry(name) && LocalPath(name, target)) {
         installed = uploadCache.Install(ClientKey(), target, stamped ? &stamp : nullptr,
                                         GetTickCount64());
-        if (installed) TreeChanged(target);
     } else {
         // No usable name: the upload ends here, as after a failed move.
         uploadCache.Discard(ClientKey());

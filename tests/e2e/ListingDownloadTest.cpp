@@ -368,19 +368,37 @@ TEST_F(Served, RawListingsHonourThePreferredBlockSize) {
     EXPECT_TRUE(rep.data.empty());
 
     // 100-byte blocks cannot hold the entry of a 255-character name: the
-    // listing is refused from its first block, not cut short.
-    size_t mark = server->Log().size();
-    RawListing r = FetchRaw(c, "names", Pref(100), &seq);
-    EXPECT_EQ(r.error, "Directory names has entries too long for the block size asked for!");
-    EXPECT_TRUE(r.stream.empty());
-    // Every entry fits 284 bytes.
-    r = FetchRaw(c, "names", Pref(284), &seq);
-    ASSERT_EQ(r.error, "");
-    bool ended = false;
-    ExpectSame(Parse(r.stream, 284, &ended), Expected(server->root + "/names"), "names at 284");
-    auto lines = LinesSince(mark, [](const auto& l) { return l.size() >= 2; });
-    EXPECT_EQ(Count(lines, "[127.0.0.1]: Directory names has entries too long for the block size asked for!"), 1);
-    EXPECT_EQ(Count(lines, "[127.0.0.1]: Get directory listing"), 1);
+    // listing comes in 1024-byte blocks instead, whole. Every entry fits
+    // 284 bytes.
+    for (uint16_t pref : {100, 284}) {
+        RawListing r = FetchRaw(c, "names", Pref(pref), &seq);
+        ASSERT_EQ(r.error, "");
+        size_t block = pref == 100 ? 1024 : pref;
+        for (size_t i = 0; i + 1 < r.blocks.size(); ++i) EXPECT_EQ(r.blocks[i], block) << pref;
+        bool ended = false;
+        ExpectSame(Parse(r.stream, block, &ended), Expected(server->root + "/names"),
+                   "names at " + std::to_string(pref));
+        EXPECT_TRUE(ended) << pref;
+    }
+}
+
+TEST_F(Served, ListingsFollowChangesToTheDirectory) {
+    // Listings are kept and shared between clients; a change to the
+    // directory, by the server or anybody else, shows at once.
+    std::string dir = server->root + "/changing";
+    fs::create_directories(dir);
+    WriteFile(dir + "/first", "1");
+    SetTime(dir, 819244800); // long settled
+    Session a(server->port), b(server->port);
+    Listing before, after, gone;
+    ASSERT_TRUE(FspList(a.s, "changing", &before));
+    EXPECT_EQ(before.size(), 3u);
+    WriteFile(dir + "/second", "22");
+    ASSERT_TRUE(FspList(b.s, "changing", &after));
+    ExpectSame(after, Expected(dir), "after a file was added");
+    fs::remove(dir + "/first");
+    ASSERT_TRUE(FspList(a.s, "changing", &gone));
+    ExpectSame(gone, Expected(dir), "after a file was removed");
 }
 
 TEST_F(Served, RawDownloadsBlockByBlockToTheEnd) {
@@ -448,6 +466,7 @@ TEST_F(Served, RefusalsAnswerWithTheirTextAndLogIt) {
         uint8_t command;
         Bytes data;
         std::string text;
+        uint32_t position = 0;
     };
     const std::vector<Case> cases{
         {0x42, Text("..\\root\\files\\f1"), "Unable to open file: ..\\root\\files\\f1"},
@@ -464,10 +483,12 @@ TEST_F(Served, RefusalsAnswerWithTheirTextAndLogIt) {
         {0x41, Text(longDir), "Directory " + longDir + " does not exist!"},
         {0x41, {}, "Directory  does not exist!"},
         {0x41, Text("empty", false), "Directory empty does not exist!"},
+        // Inside the first 1024-byte block.
+        {0x41, Text("hundred"), "Directory hundred has no block at that position!", 100},
     };
     size_t mark = server->Log().size();
     for (const Case& k : cases) {
-        auto d = c.Transact(Request(k.command, 0, seq++, 0, k.data));
+        auto d = c.Transact(Request(k.command, 0, seq++, k.position, k.data));
         ASSERT_TRUE(d) << k.text;
         Reply r = Decode(*d);
         EXPECT_TRUE(r.checksumOk);

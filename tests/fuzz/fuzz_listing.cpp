@@ -1,6 +1,7 @@
 // Any directory and block size: a client that reads the listing block by
 // block, as libfsplib does, sees every listed entry exactly once and in
-// order, and a kept layout serves the very bytes an enumeration would.
+// order, in blocks of the size asked for or, when an entry does not fit
+// those, of 1024 bytes; and no reply starts inside an entry.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -13,17 +14,7 @@ namespace {
 struct Dir {
     std::vector<fsp::DirEntry> entries;
     std::vector<std::string> names;
-    size_t next = 0;
 };
-
-int Next(void* context, fsp::DirEntry* e) {
-    Dir* d = static_cast<Dir*>(context);
-    if (d->next == d->entries.size()) return 0;
-    *e = d->entries[d->next];
-    e->name = d->names[d->next].c_str();
-    ++d->next;
-    return 1;
-}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
@@ -56,39 +47,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
     fsp::EntryList list;
     std::vector<std::string> listed;
+    // The placement rule: an entry fills a block or leaves room for a
+    // marker. "." and ".." take 12 bytes each.
+    auto Fits = [&](uint32_t s) { return s == fsp::AskedBlock(b) || s + 12 <= fsp::AskedBlock(b); };
+    bool fits = Fits(12);
     for (size_t k = 0; k < dir.entries.size(); ++k) {
         fsp::DirEntry e = dir.entries[k];
         e.name = dir.names[k].c_str();
         list.Add(e);
         const std::string& n = dir.names[k];
-        if (!n.empty() && n[0] != '.' && n.size() <= size_t(fsp::kMaxName)) listed.push_back(n);
+        if (n.empty() || n[0] == '.' || n.size() > size_t(fsp::kMaxName)) continue;
+        listed.push_back(n);
+        if (!Fits(uint32_t(fsp::PacketSize(int(n.size() + 1))))) fits = false;
     }
-    std::vector<unsigned char> stream;
-    int laid = list.LayOut(b, &stream);
-    unsigned char block[fsp::kMaxBlock];
-    dir.next = 0;
-    int first = fsp::BuildBlock(block, b, 0, Next, &dir);
-    FUZZ_CHECK((laid < 0) == (first < 0));
-    if (laid < 0) return 0;
+    fsp::Layout layout;
+    FUZZ_CHECK(fsp::LayOut(list, b, &layout) == 1);
+    const uint32_t block = layout.block;
+    FUZZ_CHECK(block == (fits ? fsp::AskedBlock(b) : fsp::kMaxBlock));
 
-    uint32_t block4 = b & ~3u;
-    FUZZ_CHECK(block4 >= 12);
     // Read as a client: from 0, each next position the sum of the lengths.
     std::vector<std::string> seen;
     std::vector<unsigned char> assembled;
     uint32_t pos = 0;
     for (int guard = 0; guard < 100000; ++guard) {
-        unsigned char fresh[fsp::kMaxBlock], kept[fsp::kMaxBlock];
-        dir.next = 0;
-        int n = fsp::BuildBlock(fresh, b, pos, Next, &dir);
-        int m = fsp::SliceListing(stream, b, pos, kept);
-        FUZZ_CHECK(n == m && n >= 0 && uint32_t(n) <= block4);
-        FUZZ_CHECK(std::memcmp(fresh, kept, size_t(n)) == 0);
-        assembled.insert(assembled.end(), fresh, fresh + n);
+        unsigned char kept[fsp::kMaxBlock];
+        int n = fsp::SliceListing(layout, pos, kept);
+        FUZZ_CHECK(n >= 0 && uint32_t(n) <= block);
+        assembled.insert(assembled.end(), kept, kept + n);
         pos += uint32_t(n);
-        if (uint32_t(n) < block4) break;
+        if (uint32_t(n) < block) break;
     }
-    FUZZ_CHECK(assembled == stream);
+    FUZZ_CHECK(assembled == layout.stream);
+    unsigned char scratch[fsp::kMaxBlock];
+    uint32_t inside = block / 2 + 2;
+    FUZZ_CHECK(fsp::SliceListing(layout, inside, scratch) == (inside < assembled.size() ? -1 : 0));
 
     // Walk the stream as a reader does.
     size_t at = 0;
@@ -100,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
             break;
         }
         if (type == fsp::kTypeSkip) {
-            at = (at / block4 + 1) * block4;
+            at = (at / block + 1) * block;
             continue;
         }
         FUZZ_CHECK(type == fsp::kTypeFile || type == fsp::kTypeDir);
@@ -109,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         FUZZ_CHECK(at + 9 + len < assembled.size());
         // An entry never straddles a block.
         size_t size = size_t(fsp::PacketSize(int(len + 1)));
-        FUZZ_CHECK(at / block4 == (at + size - 1) / block4);
+        FUZZ_CHECK(at / block == (at + size - 1) / block);
         seen.emplace_back(name, len);
         at += size;
     }

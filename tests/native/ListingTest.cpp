@@ -18,19 +18,7 @@ using Bytes = std::vector<unsigned char>;
 struct Source {
     std::vector<DirEntry> entries;
     std::vector<std::string> names; // owns the entries' names
-    size_t next = 0;
-    size_t pulled = 0;
 };
-
-int Pull(void* context, DirEntry* e) {
-    Source* s = static_cast<Source*>(context);
-    if (s->next >= s->entries.size()) return 0;
-    *e = s->entries[s->next];
-    e->name = s->names[s->next].c_str();
-    ++s->next;
-    ++s->pulled;
-    return 1;
-}
 
 Source Dir(const std::vector<std::string>& names) {
     Source s;
@@ -45,29 +33,45 @@ Source Dir(const std::vector<std::string>& names) {
     return s;
 }
 
+// The listing of src laid out as a kept listing is.
+Layout Lay(const Source& src, uint32_t b) {
+    EntryList list;
+    DirEntry e;
+    for (size_t i = 0; i < src.entries.size(); ++i) {
+        e = src.entries[i];
+        e.name = src.names[i].c_str();
+        list.Add(e);
+    }
+    Layout l;
+    EXPECT_EQ(LayOut(list, b, &l), 1);
+    return l;
+}
+
 // One reply: the block for position, or nothing when refused.
-bool Block(Source src, uint32_t b, uint32_t position, Bytes* out, size_t* pulled = nullptr) {
+bool Block(const Layout& l, uint32_t position, Bytes* out) {
     unsigned char buf[kMaxBlock + 16];
     std::memset(buf, 0xEE, sizeof(buf)); // the block must not rely on a zeroed buffer
-    src.next = src.pulled = 0;
-    int n = BuildBlock(buf, b, position, Pull, &src);
-    if (pulled) *pulled = src.pulled;
+    int n = SliceListing(l, position, buf);
     if (n < 0) return false;
-    EXPECT_LE(uint32_t(n), b & ~3u);
+    EXPECT_LE(uint32_t(n), l.block);
     EXPECT_TRUE(std::all_of(buf + n, buf + sizeof(buf), [](unsigned char c) { return c == 0xEE; }))
         << "wrote past the block";
     out->assign(buf, buf + n);
     return true;
 }
+bool Block(const Source& src, uint32_t b, uint32_t position, Bytes* out) {
+    return Block(Lay(src, b), position, out);
+}
 
 // What a client does: ask for position 0, then for the sum of the lengths
 // received, until a block is shorter than the first one.
 Bytes Fetch(const Source& src, uint32_t b, std::vector<size_t>* lengths = nullptr) {
+    Layout l = Lay(src, b);
     Bytes stream;
     size_t first = 0;
     for (int guard = 0; guard < 100000; ++guard) {
         Bytes blk;
-        if (!Block(src, b, uint32_t(stream.size()), &blk)) {
+        if (!Block(l, uint32_t(stream.size()), &blk)) {
             ADD_FAILURE() << "refused at " << stream.size();
             return stream;
         }
@@ -342,54 +346,57 @@ TEST(Blocks, ClientsReadEveryEntryOnceAtAnyBlockSize) {
     }
 }
 
-TEST(Blocks, APositionIsAnOffsetInTheWholeListing) {
+TEST(Blocks, OnlyBlockStartsAreServed) {
     Source src = Dir(Names(300, 255, 7));
-    // Laid out whole at once, as a cache would.
-    std::vector<unsigned char> whole(1 << 20, 0xEE);
-    ListingWriter all(whole.data(), uint32_t(whole.size()), 512, 0);
-    DirEntry e;
-    src.next = 0;
-    while (Pull(&src, &e)) ASSERT_EQ(all.Add(e), 1);
-    int total = all.Finish();
-    ASSERT_EQ(uint64_t(total), all.Length());
-    ASSERT_GT(total, 512 * 10);
-    whole.resize(size_t(total));
-    // Any position, aligned or not, gives the stream's bytes from there.
-    for (uint32_t p : {0u, 512u, 1024u, 1536u, 7u, 600u, uint32_t(total) - 5u, uint32_t(total)}) {
+    Layout whole = Lay(src, 514); // laid out in 512-byte blocks
+    ASSERT_EQ(whole.block, 512u);
+    ASSERT_GT(whole.stream.size(), 512u * 10);
+    for (uint32_t p : {0u, 512u, 1536u, uint32_t(whole.stream.size() / 512 * 512)}) {
         Bytes blk;
-        ASSERT_TRUE(Block(src, 512, p, &blk));
-        size_t n = std::min<size_t>(512, whole.size() - p);
-        EXPECT_EQ(blk, Bytes(whole.begin() + p, whole.begin() + long(p + n))) << p;
+        ASSERT_TRUE(Block(src, 514, p, &blk)) << p;
+        size_t n = std::min<size_t>(512, whole.stream.size() - p);
+        EXPECT_EQ(blk, Bytes(whole.stream.begin() + p, whole.stream.begin() + long(p + n))) << p;
     }
-    // A big enough block stops the enumeration once its window is full.
-    size_t pulled = 0;
-    Bytes blk;
-    ASSERT_TRUE(Block(src, 1024, 0, &blk, &pulled));
-    EXPECT_LT(pulled, 40u);
+    // Anywhere else inside the listing a reply would start inside an entry.
+    for (uint32_t p : {7u, 514u, 600u, uint32_t(whole.stream.size() - 4)}) {
+        Bytes blk;
+        EXPECT_FALSE(Block(src, 514, p, &blk)) << p;
+    }
+    // At or past its end there is nothing, block start or not.
+    for (uint32_t p : {uint32_t(whole.stream.size()), 0xFFFFFFFFu}) {
+        Bytes blk;
+        EXPECT_TRUE(Block(src, 514, p, &blk) && blk.empty()) << p;
+    }
 }
 
-TEST(Blocks, ABlockTooSmallForAnEntryIsRefusedFromTheFirstBlock) {
+TEST(Blocks, ABlockTooSmallForAnEntryGivesFullSizeBlocks) {
     // An entry fits a block of b bytes when it fills it or leaves at least
     // 12 bytes for a marker: 100-byte blocks hold names of up to 78
     // characters (88 bytes) and of 87 to 90 (100 bytes), not of 79 to 86.
     std::vector<std::string> names = Names(200, 78, 3);
     names.push_back(std::string(87, 'F'));
     names.push_back(std::string(90, 'G'));
-    Bytes blk;
-    ASSERT_TRUE(Block(Dir(names), 100, 0, &blk));
-    // One that fits nowhere refuses every block, wherever it lies in the
-    // directory, so no client gets part of the listing.
+    EXPECT_EQ(Lay(Dir(names), 100).block, 100u);
+    // One that fits nowhere, wherever it lies, lays the whole listing out
+    // in 1024-byte blocks, which hold every entry.
     names.push_back(std::string(79, 'L'));
-    EXPECT_FALSE(Block(Dir(names), 100, 0, &blk));
-    EXPECT_FALSE(Block(Dir(names), 100, 100, &blk));
-    EXPECT_FALSE(Block(Dir(names), 100, 1u << 20, &blk));
+    std::vector<size_t> lengths;
+    Bytes stream = Fetch(Dir(names), 100, &lengths);
+    for (size_t i = 0; i + 1 < lengths.size(); ++i) EXPECT_EQ(lengths[i], kMaxBlock);
+    bool ended = false;
+    std::vector<Read> got = Parse(stream, kMaxBlock, &ended);
+    EXPECT_TRUE(ended);
+    ASSERT_EQ(got.size(), names.size() + 2);
+    EXPECT_EQ(got.back().name, names.back());
+    Bytes blk;
+    EXPECT_FALSE(Block(Dir(names), 100, 100, &blk)) << "not a block start of 1024-byte blocks";
     // Blocks too small even for "." and the end marker.
-    for (uint32_t b : {1u, 4u, 8u, 11u}) EXPECT_FALSE(Block(Dir({}), b, 0, &blk)) << b;
+    for (uint32_t b : {1u, 4u, 8u, 11u}) EXPECT_EQ(Lay(Dir({}), b).block, kMaxBlock) << b;
     // 12 bytes hold one short entry a block, and nothing longer.
     ASSERT_TRUE(Block(Dir({"ab"}), 12, 24, &blk));
     EXPECT_EQ(blk, Entry("ab", kTypeFile, 1000000, 0));
-    EXPECT_FALSE(Block(Dir({"abc"}), 12, 0, &blk));
+    EXPECT_EQ(Lay(Dir({"abc"}), 12).block, kMaxBlock);
     // From 284 bytes on every entry fits.
-    EXPECT_TRUE(Block(Dir({std::string(kMaxName, 'x')}), kAnyEntryBlock, 0, &blk));
-    EXPECT_FALSE(Block(Dir({std::string(kMaxName, 'x')}), kAnyEntryBlock - 4, 0, &blk));
+    EXPECT_EQ(Lay(Dir({std::string(kMaxName, 'x')}), kAnyEntryBlock).block, kAnyEntryBlock);
+    EXPECT_EQ(Lay(Dir({std::string(kMaxName, 'x')}), kAnyEntryBlock - 4).block, kMaxBlock);
 }
