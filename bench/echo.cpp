@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../ui/WindowPaint.h"
+
 namespace {
 SOCKET sock = INVALID_SOCKET;
 char buffer[1036];
@@ -50,34 +52,12 @@ void Serve() {
     sendto(sock, buffer, ReplySize(n), 0, reinterpret_cast<sockaddr*>(&from), len);
 }
 
-// What vfspd's window paints: the logo above the line (only when that part
-// is invalid, as after a request it is not), the line, the two texts.
+// What vfspd's window paints, with vfspd's own code.
 void Paint(HWND hwnd) {
     PAINTSTRUCT ps;
     BeginPaint(hwnd, &ps);
-    SetBkColor(ps.hdc, GetSysColor(COLOR_MENU));
-    if (logo && ps.rcPaint.top < 100) {
-        BITMAP bm;
-        GetObjectA(logo, sizeof(bm), &bm);
-        HDC memory = CreateCompatibleDC(ps.hdc);
-        HGDIOBJ old = SelectObject(memory, logo);
-        BitBlt(ps.hdc, 0, 0, bm.bmWidth, bm.bmHeight, memory, 0, 0, SRCCOPY);
-        SelectObject(memory, old);
-        DeleteDC(memory);
-    }
-    SelectObject(ps.hdc, GetStockObject(BLACK_PEN));
-    MoveToEx(ps.hdc, 0, 100, nullptr);
-    LineTo(ps.hdc, 800, 100);
-    if (!font) font = CreateFontA(-12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial");
-    HGDIOBJ previous = SelectObject(ps.hdc, font);
-    char text[80];
-    int n = std::snprintf(text, sizeof(text), "Number of Requests: %lu", requestCount);
-    TextOutA(ps.hdc, 10, 120, text, n);
-    if (requestCount != 0) {
-        n = std::snprintf(text, sizeof(text), "Return Address: %s", inet_ntoa(lastClient.sin_addr));
-        TextOutA(ps.hdc, 10, 140, text, n);
-    }
-    SelectObject(ps.hdc, previous);
+    if (!font) font = MakeWindowFont();
+    PaintWindow(hwnd, ps, logo, font, requestCount, lastClient.sin_addr);
     EndPaint(hwnd, &ps);
 }
 
@@ -91,8 +71,9 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         SetWindowTextA(hwnd, "VrelFSPd active");
         Serve();
         {
+            // As vfspd: the band alone, not erased (Paint clears it).
             RECT band = {0, 101, 32767, 32767};
-            InvalidateRect(hwnd, &band, TRUE);
+            InvalidateRect(hwnd, &band, FALSE);
         }
         SetWindowTextA(hwnd, "VrelFSPd idle");
         return 0;

@@ -6,6 +6,7 @@
 #include "Ctl3d.h"
 #include "Dialogs.h"
 #include "Main.h"
+#include "WindowPaint.h"
 #include "resource.h"
 
 const char MainWindow::szClassName[] = "VrelFSPd";
@@ -192,40 +193,11 @@ void MainWindow::WMCommand(unsigned id, LPARAM) {
 void MainWindow::Paint() {
     PAINTSTRUCT ps;
     BeginPaint(hWnd, &ps);
-    SetBkColor(ps.hdc, GetSysColor(COLOR_MENU));
     if (!logoTried) {
         logo = LoadBitmapA(Main::hInstance, "VRELLOGO");
         logoTried = true;
     }
-    // After a request only the texts under the logo are invalidated.
-    if (logo && ps.rcPaint.top < 100) {
-        BITMAP bm;
-        GetObjectA(logo, sizeof(bm), &bm);
-        HDC memory = CreateCompatibleDC(ps.hdc);
-        HGDIOBJ old = SelectObject(memory, logo);
-        BitBlt(ps.hdc, 0, 0, bm.bmWidth, bm.bmHeight, memory, 0, 0, SRCCOPY);
-        SelectObject(memory, old);
-        DeleteDC(memory);
-    }
-    SelectObject(ps.hdc, GetStockObject(BLACK_PEN));
-    MoveToEx(ps.hdc, 0, 100, nullptr);
-    LineTo(ps.hdc, 800, 100);
-    // The band of the texts is invalidated without erasing: clear it, or a
-    // shorter address leaves the tail of a longer one ("127.0.0.1" after
-    // "127.0.0.100" would still read "127.0.0.100").
-    RECT band;
-    GetClientRect(hWnd, &band);
-    band.top = 101;
-    FillRect(ps.hdc, &band, GetSysColorBrush(COLOR_MENU));
-    if (!font) font = CreateFontA(-12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial");
-    HGDIOBJ previous = SelectObject(ps.hdc, font);
-    char text[80];
-    int n = std::snprintf(text, sizeof(text), "Number of Requests: %lu", daemon.requestCount);
-    TextOutA(ps.hdc, 10, 120, text, n);
-    if (daemon.requestCount != 0) {
-        n = std::snprintf(text, sizeof(text), "Return Address: %s", inet_ntoa(daemon.clientAddr.sin_addr));
-        TextOutA(ps.hdc, 10, 140, text, n);
-    }
-    SelectObject(ps.hdc, previous);
+    if (!font) font = MakeWindowFont();
+    PaintWindow(hWnd, ps, logo, font, daemon.requestCount, daemon.clientAddr.sin_addr);
     EndPaint(hWnd, &ps);
 }
