@@ -247,14 +247,6 @@ void Server::Kill() {
 
 Server::~Server() { Stop(); }
 
-long RssKiB(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
-
 std::string Server::Log() const { return ReadFile(logFile); }
 
 Client::Client(uint16_t serverPort, const char* localAddress) {

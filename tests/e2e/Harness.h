@@ -145,9 +145,6 @@ std::string Pattern(size_t n, unsigned seed);
 // files of its upload folder.
 int TempFileCount(const std::string& workDir);
 
-// Resident set of a process in KiB, or -1 once it is gone.
-long RssKiB(pid_t pid);
-
 // Lines of a log with their time stamps checked: each must start with a
 // well-formed 24-character stamp. Returns the rest of each line.
 std::vector<std::string> LogBodies(const std::string& log, std::string* badLine = nullptr);

@@ -101,6 +101,15 @@ struct Corpus {
     }
 };
 
+// Resident set of a process in KiB, or -1 once it is gone.
+long RssKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
 // Samples a process's resident set at a fixed interval until stopped.
 class RssSampler {
 public:

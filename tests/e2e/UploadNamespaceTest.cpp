@@ -122,17 +122,28 @@ void ExpectError(const Reply& r, const std::string& text) {
 
 // A relay on 127.0.0.1 between one client and the server that loses the
 // first reply to each of the given commands, as a real network may.
-class LossyRelay {
-public:
-    LossyRelay(uint16_t serverPort, std::set<uint8_t> drop) : toDrop(std::move(drop)) {
-        front = Bound(0);
-        back = Bound(0);
-        sockaddr_in a = Loopback(serverPort);
-        connect(back, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+struct LossyRelay {
+    LossyRelay(uint16_t serverPort, std::set<uint8_t> drop)
+        : toDrop(std::move(drop)), front(Socket(0)), back(Socket(serverPort)) {
+        sockaddr_in a = {};
         socklen_t len = sizeof(a);
         getsockname(front, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
-        thread = std::thread([this] { Run(); });
+        thread = std::thread([this] {
+            sockaddr_in client = {};
+            socklen_t clientLength = sizeof(client);
+            uint8_t buf[2048];
+            pollfd fds[2] = {{front, POLLIN, 0}, {back, POLLIN, 0}};
+            while (!stop)
+                if (poll(fds, 2, 50) > 0 && (fds[0].revents & POLLIN)) {
+                    ssize_t n = recvfrom(front, buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(&client), &clientLength);
+                    if (n > 0) send(back, buf, size_t(n), 0);
+                } else if (fds[1].revents & POLLIN) {
+                    ssize_t n = recv(back, buf, sizeof(buf), 0);
+                    if (n > 0 && toDrop.erase(buf[0])) ++dropped;
+                    else if (n > 0) sendto(front, buf, size_t(n), 0, reinterpret_cast<sockaddr*>(&client), clientLength);
+                }
+        });
     }
     ~LossyRelay() {
         stop = true;
@@ -140,48 +151,21 @@ public:
         close(front);
         close(back);
     }
-    uint16_t port = 0;
-    std::atomic<int> dropped{0};
-
-private:
-    static sockaddr_in Loopback(uint16_t p) {
+    // A socket on 127.0.0.1, connected to peerPort unless 0.
+    static int Socket(uint16_t peerPort) {
+        int fd = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in a = {};
         a.sin_family = AF_INET;
-        a.sin_port = htons(p);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return a;
-    }
-    static int Bound(uint16_t p) {
-        int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = Loopback(p);
         bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        a.sin_port = htons(peerPort);
+        if (peerPort) connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
         return fd;
     }
-    void Run() {
-        sockaddr_in client = {};
-        socklen_t clientLength = 0;
-        pollfd fds[2] = {{front, POLLIN, 0}, {back, POLLIN, 0}};
-        uint8_t buf[2048];
-        while (!stop) {
-            if (poll(fds, 2, 50) <= 0) continue;
-            if (fds[0].revents & POLLIN) {
-                clientLength = sizeof(client);
-                ssize_t n = recvfrom(front, buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(&client), &clientLength);
-                if (n > 0) send(back, buf, size_t(n), 0);
-            }
-            if (fds[1].revents & POLLIN) {
-                ssize_t n = recv(back, buf, sizeof(buf), 0);
-                if (n <= 0 || clientLength == 0) continue;
-                if (toDrop.erase(buf[0])) {
-                    ++dropped;
-                    continue;
-                }
-                sendto(front, buf, size_t(n), 0, reinterpret_cast<sockaddr*>(&client), clientLength);
-            }
-        }
-    }
     std::set<uint8_t> toDrop; // only the relay's thread touches it
-    int front = -1, back = -1;
+    int front, back;
+    uint16_t port = 0;
+    std::atomic<int> dropped{0};
     std::atomic<bool> stop{false};
     std::thread thread;
 };
@@ -484,7 +468,7 @@ TEST(UploadNamespace, LostRepliesDoNotTurnSuccessIntoFailure) {
 // nothing is left behind.
 TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
     TempDir base;
-    const std::string work = base.path + "/work";
+    const std::string work = base.path + "/wd";
     fs::create_directories(work);
     for (int i = 0; i < 0x10000; ++i) {
         char name[32];
@@ -516,12 +500,12 @@ TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
 
     // Another client cannot reach the unfinished upload by any name.
     Raw thief(server->port);
-    for (const char* p : {"work/UPLOADS.FSP/U0000000.TMP", "work/uploads.fsp/U0000000.TMP",
-                          "./work/./UPLOADS.FSP/U0000000.TMP"})
+    for (const char* p : {"wd/UPLOADS.FSP/U0000000.TMP", "wd/uploads.fsp/U0000000.TMP",
+                          "wd/./UPLOADS.FSP/U0000000.TMP"})
         ExpectError(thief.Ask(0x42, Text(p)), std::string("Unable to open file: ") + p);
-    ExpectError(thief.Ask(0x41, Text("work/UPLOADS.FSP")), "Directory work/UPLOADS.FSP does not exist!");
+    ExpectError(thief.Ask(0x41, Text("wd/UPLOADS.FSP")), "Directory wd/UPLOADS.FSP does not exist!");
     ExpectEmptyAck(thief.Ask(0x43, B("mine"), 0), 0x43);
-    ExpectError(thief.Ask(0x44, Text("work/UPLOADS.FSP/U0000000.TMP")), "INSTALL:  Error Installing New File");
+    ExpectError(thief.Ask(0x44, Text("wd/UPLOADS.FSP/U0000000.TMP")), "INSTALL:  Error Installing New File");
 
     ExpectEmptyAck(honest.Ask(0x44, Text("honest.bin")), 0x44);
     EXPECT_TRUE(ReadFile(base.path + "/honest.bin") == content);

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "engine/core/Packet.h"
-#include "engine/core/ReplyCache.h"
 
 using namespace fsp;
 
@@ -153,59 +151,4 @@ TEST(Reply, DataMayAlreadyLieInTheReplyBuffer) {
     int t = BuildReply(out, 0x42, 1, 1, 0, out + 12, 100, nullptr, 0);
     ASSERT_EQ(t, 112);
     for (int i = 0; i < 100; ++i) ASSERT_EQ(out[12 + i], uint8_t(i));
-}
-
-namespace {
-std::vector<unsigned char> Datagram(uint8_t cmd, uint16_t key, uint16_t seq, uint32_t pos,
-                                    const std::string& data) {
-    std::vector<unsigned char> p(kMaxPacket);
-    int n = BuildReply(p.data(), cmd, key, seq, pos, reinterpret_cast<const unsigned char*>(data.data()),
-                       int(data.size()), nullptr, 0);
-    p.resize(size_t(n));
-    p[1] = uint8_t(CalcChecksum(p.data(), n, 0));
-    return p;
-}
-} // namespace
-
-TEST(ReplyCache, AResendIsAnsweredFromMemoryAndNothingElseIs) {
-    ReplyCache cache;
-    const unsigned char client[6] = {0x0B, 0xB8, 10, 0, 0, 7}, other[6] = {0x0B, 0xB9, 10, 0, 0, 7};
-    auto request = Datagram(CC_MAKE_DIR, 41, 1, 0, std::string("d\0", 2));
-    auto reply = Datagram(CC_MAKE_DIR, 42, 1, 0, "");
-    cache.Keep(client, request.data(), int(request.size()), reply.data(), int(reply.size()), 1000);
-
-    unsigned char out[kMaxPacket];
-    // Same command, key, position and data, another sequence number: the
-    // kept reply with the resend's sequence and a good checksum.
-    auto resend = Datagram(CC_MAKE_DIR, 41, 2, 0, std::string("d\0", 2));
-    ASSERT_EQ(cache.Answer(client, resend.data(), int(resend.size()), 2000, out), int(reply.size()));
-    EXPECT_EQ(GetU16(out + 2), 42u);
-    EXPECT_EQ(GetU16(out + 4), 2u);
-    EXPECT_EQ(out[1], CalcChecksum(out, int(reply.size()), 1));
-    // Another key, data or position, another client, or after a minute.
-    for (const auto& r : {Datagram(CC_MAKE_DIR, 42, 2, 0, std::string("d\0", 2)),
-                          Datagram(CC_MAKE_DIR, 41, 2, 0, std::string("e\0", 2)),
-                          Datagram(CC_MAKE_DIR, 41, 2, 4, std::string("d\0", 2)),
-                          Datagram(CC_DEL_DIR, 41, 2, 0, std::string("d\0", 2))})
-        EXPECT_EQ(cache.Answer(client, r.data(), int(r.size()), 2000, out), 0);
-    EXPECT_EQ(cache.Answer(other, resend.data(), int(resend.size()), 2000, out), 0);
-    EXPECT_EQ(cache.Answer(client, resend.data(), int(resend.size()), 2000 + ReplyCache::kLifetimeMs, out), 0);
-
-    // Bounded whatever arrives: per address and in all.
-    for (unsigned i = 0; i < 3 * ReplyCache::kMaxClients; ++i) {
-        unsigned char c[6] = {uint8_t(i >> 8), uint8_t(i), 10, 1, uint8_t(i >> 6), 0};
-        cache.Keep(c, request.data(), int(request.size()), reply.data(), int(reply.size()), 5000);
-    }
-    EXPECT_EQ(cache.Count(), ReplyCache::kMaxClients);
-    for (unsigned i = 0; i < 3 * ReplyCache::kMaxClients; ++i) {
-        unsigned char c[6] = {uint8_t(i >> 8), uint8_t(i), 10, 2, 0, 0};
-        cache.Keep(c, request.data(), int(request.size()), reply.data(), int(reply.size()), 6000);
-    }
-    size_t sameAddress = 0;
-    for (unsigned i = 0; i < 3 * ReplyCache::kMaxClients; ++i) {
-        unsigned char c[6] = {uint8_t(i >> 8), uint8_t(i), 10, 2, 0, 0};
-        auto r = Datagram(CC_MAKE_DIR, 41, 9, 0, std::string("d\0", 2));
-        if (cache.Answer(c, r.data(), int(r.size()), 6000, out)) ++sameAddress;
-    }
-    EXPECT_EQ(sameAddress, ReplyCache::kMaxPerAddress);
 }

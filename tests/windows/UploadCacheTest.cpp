@@ -58,10 +58,9 @@ const unsigned char* Bytes(const std::string& s) { return reinterpret_cast<const
 
 } // namespace
 
-TEST_F(UploadCacheFiles, StartEmptiesTheFolderAndEveryUploadEndsWithItsFile) {
+TEST_F(UploadCacheFiles, LeftoversIdleAndFloodedUploadsGoWithTheirFiles) {
     CreateDirectoryA("UPLOADS.FSP", nullptr);
     WriteFileText("UPLOADS.FSP\\U0000000.TMP", "left by a crashed run");
-    WriteFileText("UPLOADS.FSP\\other", "x");
     Key a(4000, "127.0.0.1"), b(4001, "127.0.0.1");
     {
         UploadCache cache;
@@ -71,87 +70,57 @@ TEST_F(UploadCacheFiles, StartEmptiesTheFolderAndEveryUploadEndsWithItsFile) {
         ASSERT_EQ(cache.Upload(a, 0, Bytes("one"), 3, 0), 1);
         ASSERT_EQ(cache.Upload(b, 0, Bytes("two"), 3, 0), 1);
         EXPECT_EQ(ReadFileText(cache.FileOf(a, 0)), "one");
-        EXPECT_STRNE(cache.FileOf(a, 0), cache.FileOf(b, 0));
         EXPECT_EQ(cache.Discard(a), 1);
         EXPECT_EQ(cache.Discard(a), 0);
-        EXPECT_EQ(TempFiles().size(), 1u);
         // Idle for two minutes: forgotten with its file.
-        cache.Expire(UploadCache::kIdleMs - 1);
-        EXPECT_EQ(TempFiles().size(), 1u);
         ASSERT_EQ(cache.Upload(a, 0, Bytes("new"), 3, 1000), 1);
         cache.Expire(UploadCache::kIdleMs);
         EXPECT_EQ(cache.FileOf(b, 0), nullptr);
-        EXPECT_EQ(cache.Count(), 1u);
         EXPECT_EQ(TempFiles().size(), 1u);
+        // A flood from the same address: 16 at most, and the upload that
+        // keeps sending stays.
+        for (unsigned short port = 1; port <= 40; ++port) {
+            ASSERT_EQ(cache.Upload(Key(port, "127.0.0.1"), 0, Bytes("x"), 1, 2000 + port), 1);
+            ASSERT_EQ(cache.Upload(a, 3, Bytes("!"), 1, 2000 + port), 1);
+        }
+        EXPECT_EQ(TempFiles().size(), UploadCache::kMaxPerAddress);
+        EXPECT_EQ(ReadFileText(cache.FileOf(a, 3000)), "new!");
     }
     // The destructor removes what was still open.
     EXPECT_TRUE(TempFiles().empty());
 }
 
-TEST_F(UploadCacheFiles, OpenUploadsAreBoundedPerAddressAndTheBusiestStays) {
+TEST_F(UploadCacheFiles, PiecesWithinReachAndInstallsCompleteOrNotAtAll) {
+    std::string data(2548, 'd');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = char('A' + (i * 7) % 26);
     UploadCache cache;
-    Key honest(5000, "10.0.0.7");
-    ASSERT_EQ(cache.Upload(honest, 0, Bytes("keep"), 4, 0), 1);
-    // A flood of new uploads from another address of the same host and
-    // from ports of the honest one: at most 16 per address, and the one
-    // that keeps sending stays.
-    for (unsigned short port = 1; port <= 40; ++port) {
-        ASSERT_EQ(cache.Upload(Key(port, "10.0.0.7"), 0, Bytes("x"), 1, port), 1);
-        ASSERT_EQ(cache.Upload(Key(port, "10.0.0.8"), 0, Bytes("y"), 1, port), 1);
-        ASSERT_EQ(cache.Upload(honest, 4 * port, Bytes("keep"), 4, port), 1) << port;
-    }
-    EXPECT_EQ(cache.Count(), 2 * UploadCache::kMaxPerAddress);
-    EXPECT_EQ(TempFiles().size(), 2 * UploadCache::kMaxPerAddress);
-    EXPECT_EQ(ReadFileText(cache.FileOf(honest, 41)).size(), 4u * 41);
-}
-
-TEST_F(UploadCacheFiles, PiecesWithinReachInAnyOrderAndAFirstPieceStartsAfresh) {
-    std::string data;
-    for (int i = 0; i < 2548; ++i) data += char('A' + (i * 7) % 26);
-    UploadCache cache;
-    Key fwd(5000, "10.0.0.7"), shuffled(5001, "10.0.0.7");
-    ASSERT_EQ(cache.Upload(fwd, 0, Bytes(data), 1024, 0), 1);
-    ASSERT_EQ(cache.Upload(fwd, 1024, Bytes(data) + 1024, 1024, 0), 1);
-    ASSERT_EQ(cache.Upload(fwd, 2048, Bytes(data) + 2048, 500, 0), 1);
-    ASSERT_EQ(cache.Upload(shuffled, 0, Bytes(data), 1024, 0), 1);
-    ASSERT_EQ(cache.Upload(shuffled, 2048, Bytes(data) + 2048, 500, 0), 1);
-    ASSERT_EQ(cache.Upload(shuffled, 1024, Bytes(data) + 1024, 1024, 0), 1);
-    ASSERT_EQ(cache.Upload(shuffled, 2048, Bytes(data) + 2048, 500, 0), 1);
-    EXPECT_EQ(ReadFileText(cache.FileOf(shuffled, 0)), data);
-
-    // Out of reach: more than 1 MiB past the end, or past 2^31 - 1 bytes.
-    // Refused, and the upload stays as it was.
-    Key distant(5002, "10.0.0.7");
-    EXPECT_EQ(cache.Upload(distant, (1u << 20) + 1, Bytes("x"), 1, 0), 0);
-    EXPECT_EQ(cache.FileOf(distant, 0), nullptr);
-    EXPECT_EQ(cache.Upload(shuffled, 2548 + (1u << 20) + 1, Bytes("x"), 1, 0), 0);
-    EXPECT_EQ(cache.Upload(shuffled, 0x7FFFFFFFu, Bytes("x"), 1, 0), 0);
-    EXPECT_EQ(cache.Upload(shuffled, 0x80000000u, Bytes("x"), 1, 0), 0);
-    EXPECT_EQ(ReadFileText(cache.FileOf(shuffled, 0)), data);
-    EXPECT_EQ(cache.Upload(shuffled, 2548 + (1u << 20), Bytes("x"), 1, 0), 1);
-
-    // A new first piece from the same port drops the old upload's bytes.
-    ASSERT_EQ(cache.Upload(shuffled, 0, Bytes("fresh"), 5, 0), 1);
-    EXPECT_EQ(ReadFileText(cache.FileOf(shuffled, 0)), "fresh");
-
+    Key c(5000, "10.0.0.7");
+    for (uint32_t at : {0u, 2048u, 1024u, 2048u})
+        ASSERT_EQ(cache.Upload(c, at, Bytes(data) + at, at == 2048 ? 500 : 1024, 0), 1);
+    EXPECT_EQ(ReadFileText(cache.FileOf(c, 0)), data);
+    // More than 1 MiB past the end, or past 2^31 - 1 bytes: refused, and
+    // the upload stays as it was.
+    EXPECT_EQ(cache.Upload(Key(5002, "10.0.0.7"), (1u << 20) + 1, Bytes("x"), 1, 0), 0);
+    for (uint32_t at : {2548u + (1u << 20) + 1, 0x7FFFFFFFu, 0x80000000u})
+        EXPECT_EQ(cache.Upload(c, at, Bytes("x"), 1, 0), 0) << at;
+    EXPECT_EQ(ReadFileText(cache.FileOf(c, 0)), data);
     CreateDirectoryA("pub", nullptr);
     uint32_t stamp = 819255600; // 1995-12-18 01:00:00 UTC
-    EXPECT_EQ(cache.Install(fwd, "pub\\fwd.txt", &stamp, 0), 1);
-    EXPECT_EQ(ReadFileText("pub\\fwd.txt"), data);
+    EXPECT_EQ(cache.Install(c, "pub\\c.txt", &stamp, 0), 1);
+    EXPECT_EQ(ReadFileText("pub\\c.txt"), data);
     WIN32_FILE_ATTRIBUTE_DATA info;
-    ASSERT_TRUE(GetFileAttributesExA("pub\\fwd.txt", GetFileExInfoStandard, &info));
+    ASSERT_TRUE(GetFileAttributesExA("pub\\c.txt", GetFileExInfoStandard, &info));
     ULONGLONG t = (ULONGLONG(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
     EXPECT_EQ(t / 10000000ull - 11644473600ull, stamp);
-    // The entry went with the install.
-    EXPECT_EQ(cache.Install(fwd, "pub\\again.txt", nullptr, 0), 0);
-
+    EXPECT_EQ(cache.Install(c, "pub\\again.txt", nullptr, 0), 0); // the entry went with it
     // Onto an existing file, or into a missing directory: refused, the
     // file kept, the upload ended with its temporary file.
     WriteFileText("taken.txt", "keep me");
-    EXPECT_EQ(cache.Install(shuffled, "taken.txt", nullptr, 0), 0);
+    for (const char* target : {"taken.txt", "missing\\new.txt"}) {
+        ASSERT_EQ(cache.Upload(c, 0, nullptr, 0, 0), 1);
+        EXPECT_EQ(cache.Install(c, target, nullptr, 0), 0) << target;
+    }
     EXPECT_EQ(ReadFileText("taken.txt"), "keep me");
-    ASSERT_EQ(cache.Upload(shuffled, 0, nullptr, 0, 0), 1);
-    EXPECT_EQ(cache.Install(shuffled, "missing\\new.txt", nullptr, 0), 0);
     EXPECT_FALSE(FileExists("missing"));
     EXPECT_TRUE(TempFiles().empty());
 }
