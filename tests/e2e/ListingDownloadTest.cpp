@@ -566,71 +566,49 @@ TEST(AccessLevels, FlagAndProtectionBytesFollowTheSettings) {
 // Clients as they are today: elinks asks for the status of every URL
 // before it lists or fetches, and names travel as UTF-8 both ways.
 TEST(ListingDownload, CurrentClientsStatusAndUtf8Names) {
-    Settings st;
-    st.flags["UploadOnly"] = 1;
-    Server server(st);
-    const std::string cafe = "caf\xC3\xA9.txt", cyrillic = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt";
-    const std::string content = Pattern(70000, 21);
+    Server server;
+    const std::string cafe = "caf\xC3\xA9.txt", content = Pattern(70000, 21);
     fs::create_directories(server.root + "/pub");
     WriteFile(server.root + "/pub/" + cafe, content);
-    WriteFile(server.root + "/pub/" + cyrillic, "privet");
+    WriteFile(server.root + "/pub/\xD0\x9F\xD1\x80\xD0\xB8.txt", "privet");
     WriteFile(server.root + "/pub/plain.bin", content);
     struct timeval times[2] = {{819255600, 0}, {819255600, 0}};
     ASSERT_EQ(utimes((server.root + "/pub/plain.bin").c_str(), times), 0);
 
-    // Status: a file, a directory, and a missing or refused path, which is
-    // answered with type 0, never with an error.
+    // Status of a file, a directory, and missing or refused paths, which
+    // get type 0, never an error.
     Raw raw(server.port);
     Reply r = raw.Ask(0x4D, Text("pub/plain.bin"));
     EXPECT_EQ(r.command, 0x4D);
-    EXPECT_EQ(r.position, 0u);
     EXPECT_EQ(r.data, (Bytes{0x30, 0xD4, 0xD9, 0x30, 0x00, 0x01, 0x11, 0x70, 0x01}));
-    EXPECT_TRUE(r.extra.empty());
-    r = raw.Ask(0x4D, Text("pub"));
-    ASSERT_EQ(r.data.size(), 9u);
-    EXPECT_EQ(Bytes(r.data.begin() + 4, r.data.end()), (Bytes{0, 0, 0, 0, 2}));
-    for (const char* missing : {"nothing.txt", "../etc", "CON"}) {
-        r = raw.Ask(0x4D, Text(missing));
-        EXPECT_EQ(r.command, 0x4D) << missing;
-        EXPECT_EQ(r.data, Bytes(9, 0)) << missing;
-    }
-    // The protection of a path that is no directory is an error.
-    EXPECT_EQ(raw.Ask(0x47, Text("pub")).command, 0x47);
-    EXPECT_EQ(raw.Ask(0x47, Text("nodir")).DataText(), "Directory nodir does not exist!");
-    EXPECT_EQ(raw.Ask(0x47, Text("pub/plain.bin")).command, 0x40);
+    EXPECT_EQ(Bytes(raw.Ask(0x4D, Text("pub")).data).back(), 2);
+    for (const char* missing : {"nothing.txt", "../etc", "CON"})
+        EXPECT_EQ(raw.Ask(0x4D, Text(missing)).data, Bytes(9, 0)) << missing;
 
     // elinks: a listing page and a byte-identical download.
     TempDir home;
     auto elinks = [&](const std::string& mode, const std::string& url) {
-        std::string out = home.path + "/out";
         std::string cmd = "HOME=" + home.path + " timeout 60 elinks -no-connect 1 -no-home 1 " + mode +
-                          " 'fsp://127.0.0.1:" + std::to_string(server.port) + url + "' > " + out + " 2>&1";
+                          " 'fsp://127.0.0.1:" + std::to_string(server.port) + url + "' > " + home.path + "/out";
         EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        return ReadFile(out);
+        return ReadFile(home.path + "/out");
     };
     std::string page = elinks("-dump", "/pub/");
-    EXPECT_NE(page.find("plain.bin"), std::string::npos) << page;
     EXPECT_NE(page.find(cafe), std::string::npos) << page;
     EXPECT_TRUE(elinks("-source", "/pub/plain.bin") == content);
 
     // UTF-8 names: listed and fetched as they are on disk, and uploaded
     // under the name the client gave.
     Session s(server.port);
-    ASSERT_TRUE(s.s);
     Listing got;
     ASSERT_TRUE(FspList(s.s, "pub", &got));
     ExpectSame(got, Expected(server.root + "/pub"), "utf-8 listing");
     std::string fetched;
-    EXPECT_TRUE(FspFetch(s.s, "pub/" + cafe, &fetched));
-    EXPECT_TRUE(fetched == content);
-    fetched.clear();
-    EXPECT_TRUE(FspFetch(s.s, "pub/" + cyrillic, &fetched));
-    EXPECT_EQ(fetched, "privet");
+    EXPECT_TRUE(FspFetch(s.s, "pub/" + cafe, &fetched) && fetched == content);
     const std::string resume = "r\xC3\xA9sum\xC3\xA9.txt";
     FSP_FILE* f = fsp_fopen(s.s, ("pub/" + resume).c_str(), "wb");
     ASSERT_TRUE(f);
     EXPECT_EQ(fsp_fwrite("cv", 1, 2, f), 2u);
     EXPECT_EQ(fsp_fclose(f), 0);
     EXPECT_EQ(ReadFile(server.root + "/pub/" + resume), "cv");
-    EXPECT_EQ(server.Stop(), 0);
 }
