@@ -101,7 +101,7 @@ void FSPDaemon::SetupSockets(HWND window) {
                       "The server root in the registry cannot be served: it must be %s. Until "
                       "one is set with Security > Configuration, every request for a file or "
                       "directory is refused.",
-                      kRootRule);
+                      fsp::kRootRule);
         MessageBoxA(hWnd, text, "VrelFSPd", MB_OK | MB_ICONWARNING);
     }
 }
@@ -191,6 +191,8 @@ int FSPDaemon::LocalPath(const char* requestPath, char* out) {
     if (!rootUsable || !requestPath) return 0;
     return fsp::BuildLocalPath(out, rootPath, requestPath);
 }
+
+void FSPDaemon::PathChanged(const char*) {}
 
 void FSPDaemon::ExpireIdle() {
     uploadCache.Expire(GetTickCount64());

@@ -40,11 +40,6 @@ public:
     void SaveSettings();
     void GetStatus(HMENU menu);
     void SetStatus(HMENU menu);
-    // Whether a root can be served: a drive letter, a colon and a
-    // backslash, or a UNC share \\server\share; no ".."; and room for its
-    // final backslash within MAX_PATH. kRootRule says so to the operator.
-    static int UsableRoot(const char* root);
-    static const char kRootRule[];
 
     // Command handlers, one file each under engine/handlers/.
     void Version();
@@ -88,6 +83,10 @@ public:
     const unsigned char* ClientKey() const {
         return reinterpret_cast<const unsigned char*>(&clientAddr.sin_port);
     }
+    // Called by every handler that changed the entry at local path (made,
+    // removed, replaced or renamed it), after it did: what is kept of that
+    // path for later requests is dropped here, in one place.
+    void PathChanged(const char* local);
     // Forgets what idle clients left: unfinished uploads and kept replies.
     void ExpireIdle();
 
@@ -101,7 +100,7 @@ public:
     int revName = 0;
     int privMode = 0;
     int thruOut = 0;
-    // 0 while the configured root cannot be served (UsableRoot): every
+    // 0 while the configured root cannot be served (fsp::UsableRoot): every
     // path is refused until the configuration dialog sets a usable one.
     int rootUsable = 1;
     UploadCache uploadCache;

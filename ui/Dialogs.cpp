@@ -127,9 +127,9 @@ INT_PTR CALLBACK FSPDaemon::ConfigDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPA
             char portText[256] = {};
             GetDlgItemTextA(dlg, IDC_PORT, portText, sizeof(portText));
             int port = 0;
-            if (!UsableRoot(root)) {
+            if (!fsp::UsableRoot(root)) {
                 char text[512];
-                std::snprintf(text, sizeof(text), "The server root must be %s.", kRootRule);
+                std::snprintf(text, sizeof(text), "The server root must be %s.", fsp::kRootRule);
                 Refuse(dlg, IDC_ROOT, text);
                 break;
             }

@@ -136,4 +136,31 @@ int NamesEntry(const char* requestPath) {
     return 0;
 }
 
+const char kRootRule[] =
+    "a full path, a drive letter and a backslash (C:\\files) or a UNC share "
+    "(\\\\server\\share), without a \"..\" name and of at most 258 characters besides a "
+    "final backslash";
+
+int UsableRoot(const char* root) {
+    size_t n = std::strlen(root);
+    // Start-up puts a backslash on, and it must fit.
+    if (n == 0 || n + (root[n - 1] == '\\' ? 0 : 1) > size_t(kMaxPath) - 1) return 0;
+    // A ".." name would climb out of the folder the root seems to name.
+    for (const char* p = root; *p;) {
+        size_t name = std::strcspn(p, "\\/");
+        if (name == 2 && p[0] == '.' && p[1] == '.') return 0;
+        p += name + (p[name] ? 1 : 0);
+    }
+    char drive = char(root[0] & ~0x20);
+    if (drive >= 'A' && drive <= 'Z' && root[1] == ':' && root[2] == '\\')
+        return std::strchr(root + 2, ':') ? 0 : 1; // a later colon names a stream
+    // \\server\share, but not the device namespaces \\.\ and \\?\.
+    if (root[0] != '\\' || root[1] != '\\' || std::strchr(root, ':')) return 0;
+    const char* server = root + 2;
+    size_t s = std::strcspn(server, "\\");
+    if (s == 0 || server[s] != '\\' || (s == 1 && (server[0] == '.' || server[0] == '?'))) return 0;
+    const char* share = server + s + 1;
+    return share[0] && share[0] != '\\' ? 1 : 0;
+}
+
 } // namespace fsp

@@ -14,6 +14,18 @@ constexpr int kMaxPath = 260; // the platform's path limit, NUL included
 // whatever the root, no client can list, fetch or replace what lies there.
 constexpr char kUploadFolder[] = "UPLOADS.FSP";
 
+// The hidden names an install that copies across volumes writes first
+// (prefix, 16 hexadecimal digits, suffix) beside its target. No request path
+// may name one, in any case.
+constexpr char kHiddenCopyPrefix[] = ".vfspd-";
+constexpr char kHiddenCopySuffix[] = ".part";
+
+// Whether a root can be served: a drive letter, a colon and a backslash,
+// or a UNC share \\server\share; no ".." name; and room for its final
+// backslash within kMaxPath. kRootRule says so to the operator.
+int UsableRoot(const char* root);
+extern const char kRootRule[];
+
 // Normalises in place: '/' becomes '\', one trailing and then one leading
 // backslash are removed. Returns the path, or null (unchanged) when empty.
 char* CleanPath(char* path);
