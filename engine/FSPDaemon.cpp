@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "core/LogText.h"
 #include "core/Policy.h"
@@ -13,9 +14,10 @@ struct Handler {
     void (FSPDaemon::*serve)();
 };
 
-// Command code to handler. Whether a command may run at all is decided
-// before, by the access table in core/Policy.cpp.
-const Handler kHandlers[] = {
+// The handler of each row of the access table (core/Policy.h), in its
+// order; whether a command may run at all is decided by that table first.
+// The build fails when the two tables disagree.
+constexpr Handler kHandlers[] = {
     {fsp::CC_VERSION, &FSPDaemon::Version},
     {fsp::CC_GET_DIR, &FSPDaemon::GetDirectory},
     {fsp::CC_GET_FILE, &FSPDaemon::GetFile},
@@ -31,6 +33,14 @@ const Handler kHandlers[] = {
     {fsp::CC_GRAB_DONE, &FSPDaemon::GrabDone},
     {fsp::CC_STAT, &FSPDaemon::Stat},
 };
+
+constexpr bool HandlersFollowPolicy() {
+    if (std::size(kHandlers) != std::size(fsp::kPolicy)) return false;
+    for (size_t i = 0; i < std::size(kHandlers); ++i)
+        if (kHandlers[i].code != fsp::kPolicy[i].code) return false;
+    return true;
+}
+static_assert(HandlersFollowPolicy(), "one handler per row of the access table, in its order");
 
 void SocketError(HWND owner, const char* format) {
     char text[160];
@@ -57,8 +67,8 @@ void FSPDaemon::SetupSockets(HWND window) {
     LoadSettings();
     // Clears out what an earlier run left in the upload folder.
     uploadCache.Start();
-    // The root must end in a backslash for request paths to land inside
-    // it; a usable root has room for one.
+    // The root is kept with a final backslash, as the configuration dialog
+    // shows it (BuildLocalPath joins either form); a usable root has room.
     size_t n = std::strlen(rootPath);
     if (rootUsable && rootPath[n - 1] != '\\') {
         rootPath[n] = '\\';
@@ -137,11 +147,7 @@ void FSPDaemon::IncomingMsg() {
             } else if (!fsp::Allowed(policy->access, uploadOnly, readWrite)) {
                 ErrorMsg(policy->refusal);
             } else {
-                for (const Handler& h : kHandlers)
-                    if (h.code == command) {
-                        (this->*h.serve)();
-                        break;
-                    }
+                (this->*kHandlers[policy - fsp::kPolicy].serve)();
             }
             if (remembered && lastReplySize)
                 replyCache.Keep(ClientKey(), inPacket, n, outPacket, lastReplySize, now);

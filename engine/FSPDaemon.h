@@ -72,6 +72,9 @@ public:
     void LogClientf(const char* format, const char* clientText);
     // ErrorMsg of a format whose one %s is client text.
     int ErrorMsgf(const char* format, const char* clientText);
+    // The request's path as the client sent it, for the messages and log
+    // lines that quote it: up to its NUL, never past the bytes that arrived.
+    const char* ShownPath() { return fsp::RequestPathText(*this, shownPath, sizeof(shownPath)); }
 
     // The local path (kMaxPath bytes) of a request's path under the root.
     // Every handler that touches the file system builds its path here, so
@@ -87,13 +90,14 @@ public:
     // removed, replaced or renamed it), after it did: what is kept of that
     // path for later requests is dropped here, in one place.
     void PathChanged(const char* local);
-    // Forgets what idle clients left: unfinished uploads and kept replies.
+    // Forgets the unfinished uploads of idle clients, with their files. (Kept
+    // replies expire as they are looked up.)
     void ExpireIdle();
 
     SOCKET serverSocket = INVALID_SOCKET;
     int port = 0;
-    char rootPath[MAX_PATH] = {};
-    char logPath[MAX_PATH] = {};
+    char rootPath[fsp::kMaxPath] = {};
+    char logPath[fsp::kMaxPath] = {};
     int uploadOnly = 0;
     int readWrite = 0;
     int logging = 0;
@@ -111,6 +115,7 @@ public:
     int acceptRequests = 1;
     HWND hWnd = nullptr;
     char errorText[1024] = {};
+    char shownPath[fsp::kMaxPayload + 1] = {};
     EventLog eventLog;
     unsigned long requestCount = 0;
     unsigned char inPacket[fsp::kMaxPacket] = {};

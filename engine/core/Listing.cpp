@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "Packet.h"
+
 namespace fsp {
 
 namespace {
@@ -33,6 +35,8 @@ uint32_t FileTimeToUnixTime(uint32_t low, uint32_t high) {
     return uint32_t(seconds - kEpochDelta);
 }
 
+uint64_t UnixTimeToFileTime(uint32_t unixTime) { return (unixTime + kEpochDelta) * kTicksPerSecond; }
+
 int MakeEntry(unsigned char* area, const DirEntry& e) {
     std::memset(area, 0, kMaxEntry);
     const char* name = e.name;
@@ -47,12 +51,6 @@ int MakeEntry(unsigned char* area, const DirEntry& e) {
     }
     std::memcpy(area + kEntryHeader, name, size_t(length) + 1);
     return PacketSize(length + 1);
-}
-
-uint32_t RequestBlockSize(const RequestRecord& rec) {
-    if (!rec.extraData || rec.extraLength < 2) return kMaxBlock;
-    uint32_t b = GetU16(rec.extraData);
-    return (b == 0 || b > kMaxBlock) ? kMaxBlock : b;
 }
 
 namespace {
@@ -145,7 +143,7 @@ DirEntry EntryList::At(size_t i) const {
 
 int LayOut(const EntryList& entries, uint32_t blockSize, Layout* out) {
     uint32_t asked = AskedBlock(blockSize);
-    for (uint32_t block : {asked, kMaxBlock}) {
+    for (uint32_t block : {asked, kMaxPayload}) {
         // Count first, so the stream is allocated once and exactly.
         Writer count(nullptr, block);
         if (!Write(entries, &count)) continue;
@@ -169,17 +167,6 @@ int SliceListing(const Layout& layout, uint32_t position, unsigned char* block) 
     if (n > layout.block) n = layout.block;
     std::memcpy(block, layout.stream.data() + position, n);
     return int(n);
-}
-
-const char* RequestPathText(const RequestRecord& rec, char* out, int cap) {
-    if (cap <= 0) return out;
-    size_t n = rec.data ? rec.dataLength : 0;
-    if (n > size_t(cap - 1)) n = size_t(cap - 1);
-    const void* nul = n ? std::memchr(rec.data, 0, n) : nullptr;
-    if (nul) n = size_t(static_cast<const unsigned char*>(nul) - rec.data);
-    if (n) std::memcpy(out, rec.data, n);
-    out[n] = '\0';
-    return out;
 }
 
 } // namespace fsp

@@ -14,7 +14,7 @@
 // sum of the lengths it has received reassembles the stream exactly, and a
 // reader that jumps to the next multiple of B at a skip marker sees every
 // entry once. B is the block size the client prefers unless that is too
-// small for an entry of the directory; then it is kMaxBlock.
+// small for an entry of the directory; then it is kMaxPayload.
 //
 // Placement keeps the skip marker readable: an entry goes into a block only
 // if it fills the block exactly or leaves at least 12 bytes, so a block is
@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "Packet.h"
+#include "Request.h"
 
 namespace fsp {
 
@@ -35,7 +35,6 @@ constexpr int kEntryHeader = 9;     // time, size, type
 constexpr int kMarkerSize = 12;     // skip and end markers
 constexpr int kMaxName = 259;       // the platform's longest name
 constexpr int kMaxEntry = 272;      // the entry of a kMaxName-character name
-constexpr uint32_t kMaxBlock = 1024; // the most a reply carries
 // With blocks of at least this size every entry fits.
 constexpr uint32_t kAnyEntryBlock = kMaxEntry + kMarkerSize;
 
@@ -54,6 +53,8 @@ int PacketSize(int n);
 // intervals since 1601-01-01, as a low and a high 32-bit half), truncated
 // to whole seconds and kept to its low 32 bits, as the listing carries it.
 uint32_t FileTimeToUnixTime(uint32_t low, uint32_t high);
+// The platform file time of seconds since 1970, as one 64-bit count.
+uint64_t UnixTimeToFileTime(uint32_t unixTime);
 
 // One enumerated directory entry.
 struct DirEntry {
@@ -69,11 +70,6 @@ struct DirEntry {
 // (the area is then zero): a name that is empty, begins with '.', or is
 // longer than kMaxName.
 int MakeEntry(unsigned char* area, const DirEntry& e);
-
-// The block size a request asks for: the first two bytes of its extra data
-// in network byte order, at most kMaxBlock. No preference (fewer than two
-// bytes of extra data) and a preference of 0 both give kMaxBlock.
-uint32_t RequestBlockSize(const RequestRecord& rec);
 
 // The entries of one enumeration, in its order, names kept in one arena.
 // Entries that are not listed are dropped as they come.
@@ -100,31 +96,27 @@ private:
 // cut from.
 struct Layout {
     uint32_t asked = 0; // AskedBlock of the client's block size
-    uint32_t block = 0; // the block size laid out: asked, or kMaxBlock
+    uint32_t block = 0; // the block size laid out: asked, or kMaxPayload
                         // when that is too small for some entry
     std::vector<unsigned char> stream;
 };
 
-// A client's block size as a layout takes it: at most kMaxBlock, rounded
+// A client's block size as a layout takes it: at most kMaxPayload, rounded
 // down to a multiple of 4 so that every entry stays aligned.
 inline uint32_t AskedBlock(uint32_t blockSize) {
-    return blockSize > kMaxBlock ? kMaxBlock : blockSize & ~3u;
+    return blockSize > kMaxPayload ? kMaxPayload : blockSize & ~3u;
 }
 
 // Lays entries out for AskedBlock(blockSize). A block size too small for
-// an entry gives kMaxBlock blocks instead: clients read on from the sum of
+// an entry gives kMaxPayload blocks instead: clients read on from the sum of
 // the lengths they receive, so they follow either.
 // Returns 1, or 0 when the listing would pass the 32-bit positions.
 int LayOut(const EntryList& entries, uint32_t blockSize, Layout* out);
 
 // The reply for position: the layout's bytes from there, at most one block,
-// copied into block (kMaxBlock bytes). Returns their number (0 at or past
+// copied into block (kMaxPayload bytes). Returns their number (0 at or past
 // the end), or -1 for a position inside the listing that is not a multiple
 // of the block size laid out, which would start the reply inside an entry.
 int SliceListing(const Layout& layout, uint32_t position, unsigned char* block);
-
-// The request's data as text for a message: up to its NUL, or all of its
-// bytes when it has none. Always NUL-terminated in out (cap bytes).
-const char* RequestPathText(const RequestRecord& rec, char* out, int cap);
 
 } // namespace fsp

@@ -3,37 +3,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "Utf8.h"
+
 namespace fsp {
 
 namespace {
-// The length of the well-formed UTF-8 character at p, with its code point
-// in *cp, or 0: shortest form only, no surrogates, nothing past U+10FFFF.
-// Stops at a NUL, which is no continuation byte.
-size_t Utf8Length(const unsigned char* p, uint32_t* cp) {
-    size_t n;
-    uint32_t least;
-    if (p[0] >= 0xC2 && p[0] <= 0xDF) {
-        n = 2;
-        least = 0x80;
-    } else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
-        n = 3;
-        least = 0x800;
-    } else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
-        n = 4;
-        least = 0x10000;
-    } else {
-        return 0;
-    }
-    uint32_t v = p[0] & (0x7Fu >> n);
-    for (size_t i = 1; i < n; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
-        v = v << 6 | (p[i] & 0x3Fu);
-    }
-    if (v < least || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
-    *cp = v;
-    return n;
-}
-
 // Whether the n bytes at p (one character) may stand raw in a log line.
 bool Raw(const unsigned char* p, size_t n, uint32_t cp) {
     if (n == 1) return cp >= 0x20 && cp != 0x7F;
@@ -57,9 +31,10 @@ size_t EscapeControl(const char* text, char* out, size_t cap) {
     if (cap == 0) return 0;
     size_t w = 0;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p) {
+    const unsigned char* end = p + std::strlen(text);
+    while (p < end) {
         uint32_t cp = *p;
-        size_t n = cp < 0x80 ? 1 : Utf8Length(p, &cp);
+        size_t n = Utf8Length(p, size_t(end - p), &cp);
         bool raw = n != 0 && Raw(p, n, cp);
         if (n == 0) n = 1; // a byte that starts no character: escaped alone
         if (w + (raw ? n : 4 * n) >= cap) break;

@@ -45,10 +45,4 @@ int BuildReply(unsigned char* out, uint8_t command, uint32_t key, uint32_t seque
     return t;
 }
 
-const char* RequestText(const RequestRecord& rec) {
-    if (!rec.data || rec.dataLength == 0) return "";
-    if (!std::memchr(rec.data, 0, rec.dataLength)) return nullptr;
-    return reinterpret_cast<const char*>(rec.data);
-}
-
 } // namespace fsp

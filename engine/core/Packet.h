@@ -6,11 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "Request.h"
+
 namespace fsp {
 
 constexpr int kHeaderSize = 12;
-constexpr int kMaxPacket = 1036;                     // header + 1024
-constexpr int kMaxPayload = kMaxPacket - kHeaderSize; // data + extra data
+constexpr int kMaxPacket = kHeaderSize + int(kMaxPayload); // the largest reply
 
 // Command codes of the published FSP protocol.
 enum Command : uint8_t {
@@ -31,19 +32,6 @@ enum Command : uint8_t {
     CC_STAT = 0x4D,
 };
 
-// The request being served. `data` and `extraData` point into the receive
-// buffer and are valid until the next datagram is read.
-struct RequestRecord {
-    uint8_t command = 0;
-    uint32_t key = 0;
-    uint32_t sequence = 0;
-    uint32_t position = 0;
-    uint32_t dataLength = 0;
-    int32_t extraLength = 0;
-    unsigned char* data = nullptr;
-    unsigned char* extraData = nullptr;
-};
-
 // Checksum of n bytes with byte 1 left out. outgoing = 0 checks a request
 // (its length counts), 1 stamps a reply. The low 8 bits are the checksum.
 int CalcChecksum(const unsigned char* packet, int n, int outgoing);
@@ -60,11 +48,6 @@ int DecodeRequest(unsigned char* packet, int n, RequestRecord* rec);
 int BuildReply(unsigned char* out, uint8_t command, uint32_t key, uint32_t sequence,
                uint32_t position, const unsigned char* data, int dataLength,
                const unsigned char* extraData, int extraLength);
-
-// The text a path-carrying request sends: the data up to its NUL. A request
-// without data sends the empty text. Returns nullptr when the data holds no
-// NUL within its dataLength bytes, so nothing past the datagram is read.
-const char* RequestText(const RequestRecord& rec);
 
 // Big-endian helpers.
 inline uint16_t GetU16(const unsigned char* p) { return uint16_t((p[0] << 8) | p[1]); }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "Utf8.h"
+
 namespace fsp {
 
 char* CleanPath(char* path) {
@@ -12,33 +14,6 @@ char* CleanPath(char* path) {
     if (path[n - 1] == '\\') path[--n] = '\0';
     if (path[0] == '\\') std::memmove(path, path + 1, n); // moves the NUL too
     return path;
-}
-
-int IsUtf8(const unsigned char* s, size_t n) {
-    size_t i = 0;
-    while (i < n) {
-        unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len;
-        unsigned cp;
-        if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F;
-        else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0F;
-        else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07;
-        else return 0; // a continuation byte, or a lead byte never used
-        if (n - i < len) return 0;
-        for (size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return 0;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return 0;
-        i += len;
-    }
-    return 1;
 }
 
 namespace {

@@ -47,8 +47,4 @@ int BuildLocalPath(char* out, const char* root, const char* requestPath);
 // be listed but is never fetched, made, removed or replaced.
 int NamesEntry(const char* requestPath);
 
-// Whether the n bytes at text are well-formed UTF-8 (no overlong forms,
-// no surrogates, nothing above U+10FFFF).
-int IsUtf8(const unsigned char* text, size_t n);
-
 } // namespace fsp

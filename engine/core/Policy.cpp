@@ -1,33 +1,9 @@
 #include "Policy.h"
 
-#include "Packet.h"
-
 namespace fsp {
 
 const char kVersionText[] = "VrelFSPd for Win95 v1.0b3 Dec 18 1995";
 static_assert(sizeof(kVersionText) == kVersionTextSize, "version text is 38 bytes with NUL");
-
-// Three levels: read-only (neither flag), uploads (uploadOnly), and full
-// read/write (readWrite, which includes everything uploadOnly allows).
-static const CommandPolicy kPolicy[] = {
-    {CC_VERSION, Access::Always, nullptr, 0},
-    {CC_GET_DIR, Access::Always, nullptr, 0},
-    {CC_GET_FILE, Access::Always, nullptr, 0},
-    {CC_UP_LOAD, Access::Upload, "Upload Access Denied", 1},
-    {CC_INSTALL, Access::Upload, "Install Access Denied", 1},
-    {CC_DEL_FILE, Access::ReadWrite, "DEL_FILE: Access Denied", 1},
-    {CC_DEL_DIR, Access::ReadWrite, "RMDIR:  Access Denied", 1},
-    {CC_GET_PRO, Access::Always, nullptr, 0},
-    {CC_SET_PRO, Access::Never, "SET_PRO:  Access Denied", 0},
-    {CC_MAKE_DIR, Access::Upload, "MKDIR:  Access Denied", 1},
-    {CC_BYE, Access::Always, nullptr, 0},
-    {CC_GRAB_FILE, Access::Never, "GRAB_FILE:  Not Implemented on this Server", 0},
-    {CC_GRAB_DONE, Access::Never, "GRAB_DONE:  Not Implemented on this Server", 0},
-    // Current clients ask for it before anything else, and take an error
-    // reply for an old server: it is answered at every level, never with
-    // an error.
-    {CC_STAT, Access::Always, nullptr, 0},
-};
 
 const CommandPolicy* FindPolicy(uint8_t code) {
     for (const CommandPolicy& p : kPolicy)

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "Packet.h"
+
 namespace fsp {
 
 enum class Access {
@@ -24,7 +26,30 @@ struct CommandPolicy {
     int remembered;
 };
 
-// The policy of a served command code, or null for an unsupported one.
+// Three levels: read-only (neither flag), uploads (uploadOnly), and full
+// read/write (readWrite, which includes everything uploadOnly allows).
+inline constexpr CommandPolicy kPolicy[] = {
+    {CC_VERSION, Access::Always, nullptr, 0},
+    {CC_GET_DIR, Access::Always, nullptr, 0},
+    {CC_GET_FILE, Access::Always, nullptr, 0},
+    {CC_UP_LOAD, Access::Upload, "Upload Access Denied", 1},
+    {CC_INSTALL, Access::Upload, "Install Access Denied", 1},
+    {CC_DEL_FILE, Access::ReadWrite, "DEL_FILE: Access Denied", 1},
+    {CC_DEL_DIR, Access::ReadWrite, "RMDIR:  Access Denied", 1},
+    {CC_GET_PRO, Access::Always, nullptr, 0},
+    {CC_SET_PRO, Access::Never, "SET_PRO:  Access Denied", 0},
+    {CC_MAKE_DIR, Access::Upload, "MKDIR:  Access Denied", 1},
+    {CC_BYE, Access::Always, nullptr, 0},
+    {CC_GRAB_FILE, Access::Never, "GRAB_FILE:  Not Implemented on this Server", 0},
+    {CC_GRAB_DONE, Access::Never, "GRAB_DONE:  Not Implemented on this Server", 0},
+    // Current clients ask for it before anything else, and take an error
+    // reply for an old server: it is answered at every level, never with
+    // an error.
+    {CC_STAT, Access::Always, nullptr, 0},
+};
+
+// The policy of a served command code (a row of kPolicy), or null for an
+// unsupported one.
 const CommandPolicy* FindPolicy(uint8_t code);
 
 // 1 when the access level lets the command through.

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "../FSPDaemon.h"
-#include "../core/Listing.h"
 #include "../core/ListingCache.h"
 
 namespace {
@@ -79,8 +78,7 @@ uint64_t SettledDirectoryTime(const char* dir) {
 } // namespace
 
 void FSPDaemon::GetDirectory() {
-    char shown[fsp::kMaxPayload];
-    fsp::RequestPathText(*this, shown, sizeof(shown));
+    const char* shown = ShownPath();
     const char* path = fsp::RequestText(*this);
     char local[fsp::kMaxPath];
     // A request without data, or whose path has no NUL, names no directory.
@@ -107,7 +105,7 @@ void FSPDaemon::GetDirectory() {
         kept = listingCache.Store(local, std::move(entries), now, dirTime);
     }
     const fsp::Layout* layout = listingCache.LayoutFor(kept, fsp::RequestBlockSize(*this));
-    unsigned char block[fsp::kMaxBlock];
+    unsigned char block[fsp::kMaxPayload];
     int length = layout ? fsp::SliceListing(*layout, position, block) : 0;
     listingCache.Trim();
     if (!layout) {

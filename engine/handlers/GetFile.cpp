@@ -1,7 +1,6 @@
 // The get-file command: one block of a file, read at the position the
 // client names. The file is opened and closed within the request.
 #include "../FSPDaemon.h"
-#include "../core/Listing.h"
 
 namespace {
 struct FileHandle {
@@ -15,8 +14,7 @@ struct FileHandle {
 } // namespace
 
 void FSPDaemon::GetFile() {
-    char shown[fsp::kMaxPayload];
-    fsp::RequestPathText(*this, shown, sizeof(shown));
+    const char* shown = ShownPath();
     const uint32_t n = fsp::RequestBlockSize(*this);
     const char* path = fsp::RequestText(*this);
     char local[fsp::kMaxPath];
@@ -46,7 +44,7 @@ void FSPDaemon::GetFile() {
         ErrorMsgf("Seek error on file: %s", shown);
         return;
     }
-    unsigned char buffer[fsp::kMaxBlock];
+    unsigned char buffer[fsp::kMaxPayload];
     DWORD got = 0;
     BOOL read = ReadFile(file.h, buffer, n, &got, nullptr);
     file.Close();

@@ -3,7 +3,6 @@
 #include "../FSPDaemon.h"
 #include "../core/Listing.h"
 #include "../core/Policy.h"
-#include "ClientPath.h"
 
 namespace {
 const unsigned char* VersionText() { return reinterpret_cast<const unsigned char*>(fsp::kVersionText); }
@@ -26,8 +25,7 @@ void FSPDaemon::GetProtection() {
     DWORD attributes = path && LocalPath(path, local) ? GetFileAttributesA(local)
                                                       : INVALID_FILE_ATTRIBUTES;
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        char shown[fsp::kMaxPayload];
-        ErrorMsgf("Directory %s does not exist!", fsp::RequestPathText(*this, shown, sizeof(shown)));
+        ErrorMsgf("Directory %s does not exist!", ShownPath());
         return;
     }
     unsigned char protection = fsp::ProtectionByte(uploadOnly, readWrite);
@@ -53,7 +51,7 @@ void FSPDaemon::Stat() {
         }
     }
     Reply(0, status, nullptr, sizeof(status), 0, 0);
-    LogClientPath(*this, "Get status of %s");
+    LogClientf("Get status of %s", ShownPath());
 }
 
 void FSPDaemon::SetProtection() { ErrorMsg(Refusal(fsp::CC_SET_PRO)); }

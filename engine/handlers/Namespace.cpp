@@ -2,23 +2,23 @@
 // the file system on a path under the root; the access table has already
 // let the request through.
 #include "../FSPDaemon.h"
-#include "ClientPath.h"
 
 namespace {
 // Builds the local path and hands it to change; answers the empty reply or
 // the failure text, then logs the request's path, on success and failure
-// alike. A name without a NUL in the data, one with "..", a colon, or one
-// too long never reaches the file system, nor does a path that names the
-// root itself: a client never makes or removes the served root.
+// alike. What a path may name is settled by FSPDaemon::LocalPath alone;
+// these commands never act on the root itself.
 template <typename Change>
 void ChangeTree(FSPDaemon& d, Change change, const char* failure, const char* logFormat) {
     const char* name = fsp::RequestText(d);
-    char local[MAX_PATH];
-    if (name && fsp::NamesEntry(name) && d.LocalPath(name, local) && change(local))
+    char local[fsp::kMaxPath];
+    if (name && fsp::NamesEntry(name) && d.LocalPath(name, local) && change(local)) {
+        d.PathChanged(local);
         d.Reply(0, nullptr, nullptr, 0, 0, 0);
-    else
+    } else {
         d.ErrorMsg(failure);
-    LogClientPath(d, logFormat);
+    }
+    d.LogClientf(logFormat, d.ShownPath());
 }
 } // namespace
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "../FSPDaemon.h"
-#include "ClientPath.h"
 
 void FSPDaemon::Upload() {
     // Without a usable root no upload could be installed: keep nothing.
@@ -39,5 +38,5 @@ void FSPDaemon::Install() {
     }
     if (installed) Reply(0, nullptr, nullptr, 0, 0, 0);
     else ErrorMsg("INSTALL:  Error Installing New File");
-    LogClientPath(*this, "Uploaded %s");
+    LogClientf("Uploaded %s", ShownPath());
 }

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     rec.extraData = extra;
     rec.extraLength = 2;
     uint32_t b = fsp::RequestBlockSize(rec);
-    FUZZ_CHECK(b >= 1 && b <= fsp::kMaxBlock);
+    FUZZ_CHECK(b >= 1 && b <= fsp::kMaxPayload);
     Dir dir;
     // Entries: a flag byte, a length byte, then that many name bytes.
     size_t i = 2;
@@ -63,14 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     fsp::Layout layout;
     FUZZ_CHECK(fsp::LayOut(list, b, &layout) == 1);
     const uint32_t block = layout.block;
-    FUZZ_CHECK(block == (fits ? fsp::AskedBlock(b) : fsp::kMaxBlock));
+    FUZZ_CHECK(block == (fits ? fsp::AskedBlock(b) : fsp::kMaxPayload));
 
     // Read as a client: from 0, each next position the sum of the lengths.
     std::vector<std::string> seen;
     std::vector<unsigned char> assembled;
     uint32_t pos = 0;
     for (int guard = 0; guard < 100000; ++guard) {
-        unsigned char kept[fsp::kMaxBlock];
+        unsigned char kept[fsp::kMaxPayload];
         int n = fsp::SliceListing(layout, pos, kept);
         FUZZ_CHECK(n >= 0 && uint32_t(n) <= block);
         assembled.insert(assembled.end(), kept, kept + n);
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         if (uint32_t(n) < block) break;
     }
     FUZZ_CHECK(assembled == layout.stream);
-    unsigned char scratch[fsp::kMaxBlock];
+    unsigned char scratch[fsp::kMaxPayload];
     uint32_t inside = block / 2 + 2;
     FUZZ_CHECK(fsp::SliceListing(layout, inside, scratch) == (inside < assembled.size() ? -1 : 0));
 

@@ -59,7 +59,7 @@ TEST(ListingCache, LayoutsAreMadeOncePerBlockSizeAndBounded) {
 
     // A block size too small for an entry: 1024-byte blocks.
     l = cache.Store("long", MakeEntries(5, 200), 0, 1);
-    EXPECT_EQ(cache.LayoutFor(l, 100)->block, kMaxBlock);
+    EXPECT_EQ(cache.LayoutFor(l, 100)->block, kMaxPayload);
 }
 
 TEST(ListingCache, BoundsDropTheLeastRecentlyUsed) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/core/Listing.h"
+#include "engine/core/Packet.h"
 
 using namespace fsp;
 
@@ -49,7 +50,7 @@ Layout Lay(const Source& src, uint32_t b) {
 
 // One reply: the block for position, or nothing when refused.
 bool Block(const Layout& l, uint32_t position, Bytes* out) {
-    unsigned char buf[kMaxBlock + 16];
+    unsigned char buf[kMaxPayload + 16];
     std::memset(buf, 0xEE, sizeof(buf)); // the block must not rely on a zeroed buffer
     int n = SliceListing(l, position, buf);
     if (n < 0) return false;
@@ -206,40 +207,8 @@ TEST(Entry, FileTimesGiveExactUnixSeconds) {
     // A low half with its top bit set must not be taken as negative.
     uint64_t ft = (uint64_t(0x01D0) << 32) | 0x80000000u;
     EXPECT_EQ(At(ft), uint32_t(ft / 10000000 - 11644473600ull));
-}
-
-TEST(Entry, RequestBlockSize) {
-    RequestRecord rec;
-    EXPECT_EQ(RequestBlockSize(rec), 1024u);
-    unsigned char extra[3] = {0x00, 0x64, 0x07};
-    rec.extraData = extra;
-    rec.extraLength = 1; // too short for a size: no preference
-    EXPECT_EQ(RequestBlockSize(rec), 1024u);
-    rec.extraLength = 3;
-    EXPECT_EQ(RequestBlockSize(rec), 100u);
-    extra[0] = 0x07, extra[1] = 0xD0; // 2000
-    EXPECT_EQ(RequestBlockSize(rec), 1024u);
-    extra[0] = 0, extra[1] = 0;
-    EXPECT_EQ(RequestBlockSize(rec), 1024u);
-    extra[1] = 1;
-    EXPECT_EQ(RequestBlockSize(rec), 1u);
-}
-
-TEST(Entry, RequestPathTextIsBoundedByTheData) {
-    RequestRecord rec;
-    char out[8];
-    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "");
-    unsigned char data[] = {'a', '/', 'b', 0, 'z'};
-    rec.data = data;
-    rec.dataLength = 5;
-    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "a/b");
-    rec.dataLength = 2; // no NUL among the bytes received
-    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "a/");
-    unsigned char many[20];
-    std::memset(many, 'm', sizeof(many));
-    rec.data = many;
-    rec.dataLength = sizeof(many);
-    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "mmmmmmm");
+    // And back, to the second.
+    EXPECT_EQ(UnixTimeToFileTime(At(ft)), ft - ft % 10000000);
 }
 
 TEST(Blocks, EmptyDirectoryAndLeadingDots) {
@@ -382,21 +351,21 @@ TEST(Blocks, ABlockTooSmallForAnEntryGivesFullSizeBlocks) {
     names.push_back(std::string(79, 'L'));
     std::vector<size_t> lengths;
     Bytes stream = Fetch(Dir(names), 100, &lengths);
-    for (size_t i = 0; i + 1 < lengths.size(); ++i) EXPECT_EQ(lengths[i], kMaxBlock);
+    for (size_t i = 0; i + 1 < lengths.size(); ++i) EXPECT_EQ(lengths[i], kMaxPayload);
     bool ended = false;
-    std::vector<Read> got = Parse(stream, kMaxBlock, &ended);
+    std::vector<Read> got = Parse(stream, kMaxPayload, &ended);
     EXPECT_TRUE(ended);
     ASSERT_EQ(got.size(), names.size() + 2);
     EXPECT_EQ(got.back().name, names.back());
     Bytes blk;
     EXPECT_FALSE(Block(Dir(names), 100, 100, &blk)) << "not a block start of 1024-byte blocks";
     // Blocks too small even for "." and the end marker.
-    for (uint32_t b : {1u, 4u, 8u, 11u}) EXPECT_EQ(Lay(Dir({}), b).block, kMaxBlock) << b;
+    for (uint32_t b : {1u, 4u, 8u, 11u}) EXPECT_EQ(Lay(Dir({}), b).block, kMaxPayload) << b;
     // 12 bytes hold one short entry a block, and nothing longer.
     ASSERT_TRUE(Block(Dir({"ab"}), 12, 24, &blk));
     EXPECT_EQ(blk, Entry("ab", kTypeFile, 1000000, 0));
-    EXPECT_EQ(Lay(Dir({"abc"}), 12).block, kMaxBlock);
+    EXPECT_EQ(Lay(Dir({"abc"}), 12).block, kMaxPayload);
     // From 284 bytes on every entry fits.
     EXPECT_EQ(Lay(Dir({std::string(kMaxName, 'x')}), kAnyEntryBlock).block, kAnyEntryBlock);
-    EXPECT_EQ(Lay(Dir({std::string(kMaxName, 'x')}), kAnyEntryBlock - 4).block, kMaxBlock);
+    EXPECT_EQ(Lay(Dir({std::string(kMaxName, 'x')}), kAnyEntryBlock - 4).block, kMaxPayload);
 }
