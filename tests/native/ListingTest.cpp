@@ -208,7 +208,7 @@ TEST(Entry, FileTimesGiveExactUnixSeconds) {
     uint64_t ft = (uint64_t(0x01D0) << 32) | 0x80000000u;
     EXPECT_EQ(At(ft), uint32_t(ft / 10000000 - 11644473600ull));
     // And back, to the second.
-    EXPECT_EQ(UnixTimeToFileTime(At(ft)), ft - ft % 10000000);
+    EXPECT_EQ(At(UnixTimeToFileTime(1700000000u)), 1700000000u);
 }
 
 TEST(Blocks, EmptyDirectoryAndLeadingDots) {

@@ -81,6 +81,9 @@ TEST_F(DialogTest, APortOrRootThatCannotServeIsRefused) {
     int stayedOpen = 0;
     DialogDriver driver;
     driver.Then([&](HWND dlg) {
+        // Shown now rather than when its loop first idles, so that a dialog
+        // that ends (and so hides) is told from one that stays.
+        ShowWindow(dlg, SW_SHOW);
         for (const auto& [id, typed] : refused) {
             TypeInto(dlg, id, typed);
             SendMessageA(dlg, WM_COMMAND, IDOK, 0); // back once the box is answered
