@@ -127,13 +127,15 @@ LRESULT MainWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         WMCommand(static_cast<unsigned>(wParam), lParam);
         return 0;
-    case WM_FSP_SOCKET:
-        SetWindowTextA(hWnd, "VrelFSPd active");
+    case WM_FSP_SOCKET: {
+        unsigned long before = daemon.requestCount;
         daemon.IncomingMsg();
-        SetWindowTextA(hWnd, "VrelFSPd idle");
+        if (daemon.requestCount != before) RequestServed();
         return 0;
+    }
     case WM_TIMER:
         if (wParam == kExpiryTimer) daemon.ExpireIdle();
+        if (wParam == kBurstTimer) BurstTick();
         return 0;
     case WM_FSP_DNS:
         daemon.DNSLookup(wParam, lParam);
@@ -188,6 +190,39 @@ void MainWindow::WMCommand(unsigned id, LPARAM) {
     default:
         break;
     }
+}
+
+void MainWindow::RequestServed() {
+    ULONGLONG now = GetTickCount64();
+    lastRequest = now;
+    bandStale = true;
+    if (!busy) {
+        busy = true;
+        SetWindowTextA(hWnd, "VrelFSPd active");
+        SetTimer(hWnd, kBurstTimer, kBurstTick, nullptr);
+    }
+    // Here as well as on the tick: timer messages wait while datagrams keep
+    // coming, and a flood must not freeze the count.
+    if (now - lastRepaint >= kBandInterval) RepaintBand(now);
+}
+
+void MainWindow::BurstTick() {
+    ULONGLONG now = GetTickCount64();
+    if (bandStale && now - lastRepaint >= kBandInterval) RepaintBand(now);
+    if (now - lastRequest < kQuietTime) return;
+    // Quiet for longer than kBandInterval, so the band is already final.
+    KillTimer(hWnd, kBurstTimer);
+    busy = false;
+    SetWindowTextA(hWnd, "VrelFSPd idle");
+}
+
+void MainWindow::RepaintBand(ULONGLONG now) {
+    lastRepaint = now;
+    bandStale = false;
+    // The count and the address lie below the logo's line; the logo never
+    // changes. At once, not when the queue is empty, which a flood delays.
+    RECT texts = {0, 101, 32767, 32767};
+    RedrawWindow(hWnd, &texts, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
 void MainWindow::Paint() {
