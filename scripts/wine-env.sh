@@ -16,7 +16,7 @@ wine_prefix() {
     if [ -n "${1:-}" ]; then
         export WINEPREFIX=$1
     else
-        scratch=$(mktemp -d "/tmp/vfspd-$(basename "$0" .sh)-XXXXXX")
+        scratch=$(mktemp -d -t "vfspd-$(basename "$0" .sh)-XXXXXX")
         export WINEPREFIX="$scratch/prefix"
         trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
     fi
