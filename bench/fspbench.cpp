@@ -1,8 +1,8 @@
-// Measures vfspd.exe under Wine against two references run side by side
-// with it (bench/echo.cpp): the bare echo, and the floor, an echo that does
-// the window work vfspd does for every datagram. One stop-and-wait client
-// on 127.0.0.1 drives each in turn; figures are medians of the runs.
-// Usage: fspbench [runs] [quick]   ("quick": the version row alone)
+// Measures vfspd.exe under Wine against the bare echo (bench/echo.cpp), a
+// window that answers each datagram at once, run side by side with it.
+// Stop-and-wait clients on 127.0.0.1, one and then eight at once, drive
+// both in turns; figures are medians of the runs.
+// Usage: fspbench [runs] [quick]   ("quick": the version rows alone)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,9 +20,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+extern "C" {
+#include <fsplib.h>
+}
 
 #include "engine/core/Packet.h"
 #include "tests/e2e/Harness.h"
@@ -99,29 +104,33 @@ const size_t kFile = 5u << 20;
 const int kBlocks = int(kFile / 1024);
 const int kFloodEntries = 20000;
 const int kHonest = 2000;
-const size_t kTurn = 100; // requests each server takes in a row
+const size_t kTurn = 100; // requests each client sends a server in a row
+const int kCrowd = 8;     // clients at once
 
-// A workload: the requests one client sends, in order.
+// A workload: the requests one client sends, in order. With `of` clients
+// at once each sends its share, so a row's total stays the same.
 using Requests = std::vector<Bytes>;
 
-Requests Versions() {
+Requests Versions(int of) {
     Requests r;
-    for (int i = 0; i < kVersions; ++i) r.push_back(Request(0x10, 0, uint16_t(i), 0));
+    for (int i = 0; i < kVersions / of; ++i) r.push_back(Request(0x10, 0, uint16_t(i), 0));
     return r;
 }
 
-// The whole file, block by block, to the empty block at its end.
-Requests Download(const std::string& name) {
+// The client's share of the file, block by block; one client reads on to
+// the empty block at the end.
+Requests Download(const std::string& name, int client, int of) {
     Requests r;
-    for (int i = 0; i <= kBlocks; ++i) r.push_back(Request(0x42, 0, uint16_t(i), uint32_t(i) * 1024, Text(name)));
+    int first = client * kBlocks / of, last = (client + 1) * kBlocks / of + (of == 1 ? 1 : 0);
+    for (int i = first; i < last; ++i) r.push_back(Request(0x42, 0, uint16_t(i), uint32_t(i) * 1024, Text(name)));
     return r;
 }
 
-// A file in pieces, and its install.
-Requests Upload(const std::string& name) {
+// A file of the client's share in pieces, and its install.
+Requests Upload(const std::string& name, int of) {
     Requests r;
     Bytes piece(1024, 'u');
-    for (int i = 0; i < kBlocks; ++i) r.push_back(Request(0x43, 0, uint16_t(i), uint32_t(i) * 1024, piece));
+    for (int i = 0; i < kBlocks / of; ++i) r.push_back(Request(0x43, 0, uint16_t(i), uint32_t(i) * 1024, piece));
     r.push_back(Request(0x44, 0, 1, 0, Text(name)));
     return r;
 }
@@ -167,10 +176,40 @@ void Touch(const std::string& dir) {
     fs::remove(f);
 }
 
-pid_t StartEcho(uint16_t port, const char* mode, const std::string& cwd) {
-    std::vector<std::string> args{std::string(VFSPD_WIN_DIR) + "/echo.exe", std::to_string(port)};
-    if (*mode) args.push_back(mode);
-    return StartWine(args, cwd);
+// Seconds a real client takes to fetch `name` whole, median of `runs`.
+double Fetch(const std::function<bool()>& fetch, int runs) {
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) t.push_back(Seconds([&] {
+        if (!fetch()) {
+            std::fprintf(stderr, "fspbench: a client's download failed\n");
+            std::exit(1);
+        }
+    }));
+    return Median(t);
+}
+
+bool FsplibGet(uint16_t port, const char* name, size_t size) {
+    FSP_SESSION* s = fsp_open_session("127.0.0.1", port, nullptr);
+    if (!s) return false;
+    size_t got = 0;
+    if (FSP_FILE* f = fsp_fopen(s, name, "rb")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fsp_fread(buffer, 1, sizeof(buffer), f)) > 0) got += n;
+        fsp_fclose(f);
+    }
+    fsp_close_session(s);
+    return got == size;
+}
+
+bool ElinksGet(uint16_t port, const char* name, size_t size) {
+    std::string command = "elinks -no-home -source fsp://127.0.0.1:" + std::to_string(port) + "/" + name;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return false;
+    size_t got = 0, n;
+    char buffer[65536];
+    while ((n = std::fread(buffer, 1, sizeof(buffer), p)) > 0) got += n;
+    return pclose(p) == 0 && got == size;
 }
 } // namespace
 
@@ -188,70 +227,99 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < block.size(); ++i) block[i] = char(i * 7);
         for (size_t i = 0; i < kFile / block.size(); ++i) big.write(block.data(), long(block.size()));
     }
+    {
+        std::ofstream mib(vfspd.root + "/mib.bin", std::ios::binary);
+        mib << std::string(1 << 20, 'm');
+    }
     for (int n : {1000, 10000, 50000, kFloodEntries}) MakeEntries(vfspd.root + "/d" + std::to_string(n), n);
 
-    uint16_t barePort = FreeUdpPort(), floorPort = FreeUdpPort();
-    while (floorPort == barePort) floorPort = FreeUdpPort();
+    uint16_t barePort = FreeUdpPort();
     TempDir echoDir;
-    pid_t bare = StartEcho(barePort, "", echoDir.path);
-    pid_t floor = StartEcho(floorPort, "floor", echoDir.path);
-    Wire bw(barePort), fw(floorPort), vw(vfspd.port);
+    pid_t bare = StartWine({std::string(VFSPD_WIN_DIR) + "/echo.exe", std::to_string(barePort)}, echoDir.path);
+    // Each client talks to both servers, from a port of its own.
+    std::vector<std::unique_ptr<Wire>> wires[2];
+    for (int c = 0; c < kCrowd; ++c) {
+        wires[0].push_back(std::make_unique<Wire>(barePort));
+        wires[1].push_back(std::make_unique<Wire>(vfspd.port));
+    }
     {
         unsigned char r[2048];
-        bw.Call(Request(0x4A, 0, 0, 0), r); // wait until both are up
-        fw.Call(Request(0x4A, 0, 0, 0), r);
+        wires[0][0]->Call(Request(0x4A, 0, 0, 0), r); // wait until the echo is up
     }
-    auto stopEchoes = [&] {
-        for (pid_t p : {bare, floor}) {
-            kill(p, SIGTERM);
-            waitpid(p, nullptr, 0);
-        }
+    auto stopEcho = [&] {
+        kill(bare, SIGTERM);
+        waitpid(bare, nullptr, 0);
     };
 
-    std::printf("Requests per second of one stop-and-wait client on 127.0.0.1. bare: an\n"
-                "echo on the GUI thread; floor: the echo plus vfspd's window work per\n"
-                "datagram (caption switch, count band invalidated and repainted); vfspd:\n"
-                "logging off, uploads allowed. Each of %d runs sends the workload to all\n"
-                "three in turns of %d requests, so that load from elsewhere falls on all\n"
-                "three alike. Rates: medians of the runs' rates; ratios: medians of the\n"
-                "runs' ratios of vfspd's rate to the reference's.\n\n",
-                runs, int(kTurn));
-    std::printf("%-26s %9s %9s %9s %9s %10s %11s\n", "workload", "requests", "bare/s", "floor/s", "vfspd/s",
-                "vs bare", "vs floor");
-    Wire* wires[3] = {&bw, &fw, &vw};
-    auto row = [&](const char* name, const std::function<Requests(int run)>& make) {
-        std::vector<double> rate[3], vsBare, vsFloor;
-        size_t count = 0;
-        unsigned char r[2048];
+    std::printf("Requests per second on 127.0.0.1 of stop-and-wait clients, one and\n"
+                "then %d at once (totals), each sending its share of the workload. bare:\n"
+                "an echo on the GUI thread; vfspd: logging off, uploads allowed. Each of\n"
+                "%d runs sends the workload to both in turns of %d requests a client,\n"
+                "so that load from elsewhere falls on both alike. Rates: medians of the\n"
+                "runs' rates; ratio: median of the runs' ratios of vfspd's rate to the\n"
+                "echo's.\n\n",
+                kCrowd, runs, int(kTurn));
+    std::printf("%-30s %9s %9s %9s %9s\n", "workload", "requests", "bare/s", "vfspd/s", "vs bare");
+    using Make = std::function<Requests(int run, int client, int of)>;
+    auto row = [&](const char* name, int of, const Make& make) {
+        std::vector<double> rate[2], ratio;
+        size_t total = 0;
         for (int run = 0; run < runs; ++run) {
-            Requests requests = make(run);
-            count = requests.size();
-            double seconds[3] = {0, 0, 0};
-            for (size_t from = 0, turn = 0; from < count; from += kTurn, ++turn) {
-                size_t to = std::min(count, from + kTurn);
-                for (size_t k = 0; k < 3; ++k) {
-                    size_t s = (turn + k) % 3; // each goes first in turn
+            std::vector<Requests> requests;
+            size_t longest = 0;
+            total = 0;
+            for (int c = 0; c < of; ++c) {
+                requests.push_back(make(run, c, of));
+                longest = std::max(longest, requests.back().size());
+                total += requests.back().size();
+            }
+            double seconds[2] = {0, 0};
+            for (size_t from = 0, turn = 0; from < longest; from += kTurn, ++turn)
+                for (size_t k = 0; k < 2; ++k) {
+                    size_t s = (turn + k) % 2; // each goes first in turn
                     seconds[s] += Seconds([&] {
-                        for (size_t i = from; i < to; ++i) wires[s]->Call(requests[i], r);
+                        std::vector<std::thread> crowd;
+                        for (int c = 0; c < of; ++c)
+                            crowd.emplace_back([&, c] {
+                                unsigned char r[2048];
+                                const Requests& mine = requests[size_t(c)];
+                                for (size_t i = from; i < std::min(mine.size(), from + kTurn); ++i)
+                                    wires[s][size_t(c)]->Call(mine[i], r);
+                            });
+                        for (auto& t : crowd) t.join();
                     });
                 }
-            }
-            for (int s = 0; s < 3; ++s) rate[s].push_back(double(count) / seconds[s]);
-            vsBare.push_back(seconds[0] / seconds[2]);
-            vsFloor.push_back(seconds[1] / seconds[2]);
+            for (int s = 0; s < 2; ++s) rate[s].push_back(double(total) / seconds[s]);
+            ratio.push_back(seconds[0] / seconds[1]);
         }
-        std::printf("%-26s %9zu %9.0f %9.0f %9.0f %10.2f %11.2f\n", name, count, Median(rate[0]),
-                    Median(rate[1]), Median(rate[2]), Median(vsBare), Median(vsFloor));
+        std::printf("%-30s %9zu %9.0f %9.0f %9.2f\n", name, total, Median(rate[0]), Median(rate[1]),
+                    Median(ratio));
         std::fflush(stdout);
     };
-    row("version", [](int) { return Versions(); });
+    auto versions = [](int, int, int of) { return Versions(of); };
+    auto download = [](int, int c, int of) { return Download("big.bin", c, of); };
+    auto upload = [](int run, int c, int of) {
+        return Upload("up" + std::to_string(run) + "-" + std::to_string(c) + ".bin", of);
+    };
+    row("version, one client", 1, versions);
+    row("version, eight clients", kCrowd, versions);
     if (quick) {
-        stopEchoes();
+        stopEcho();
         return 0;
     }
-    row("download, 1 KiB blocks", [](int) { return Download("big.bin"); });
-    row("upload, 1 KiB pieces", [](int run) { return Upload("up" + std::to_string(run) + ".bin"); });
-    stopEchoes();
+    row("download 1 KiB, one client", 1, download);
+    row("download 1 KiB, eight clients", kCrowd, download);
+    row("upload 1 KiB, one client", 1, upload);
+    row("upload 1 KiB, eight clients", kCrowd, upload);
+    stopEcho();
+    Wire& vw = *wires[1][0];
+
+    std::printf("\nA 1 MiB file fetched whole by real clients, seconds, median of %d.\n\n", runs);
+    std::printf("libfsplib                  %9.3f\n",
+                Fetch([&] { return FsplibGet(vfspd.port, "mib.bin", 1 << 20); }, runs));
+    std::printf("elinks -source             %9.3f\n",
+                Fetch([&] { return ElinksGet(vfspd.port, "mib.bin", 1 << 20); }, runs));
+    std::fflush(stdout);
 
     // One client asks for position 0 of a large directory nonstop while
     // another asks for the version; what the second waits is the figure.
@@ -311,7 +379,9 @@ int main(int argc, char** argv) {
     std::printf("time(10000)/time(1000)     %.2f\n", t10k / t1k);
     std::printf("time(50000)/time(10000)    %.2f\n", t50k / t10k);
     std::printf("vfspd peak working set     %.1f MiB\n", PeakKiB(vfspd.Pid()) / 1024.0);
-    std::printf("resends                    bare %ld, floor %ld, vfspd %ld\n", bw.resends, fw.resends,
-                vw.resends);
+    long resends[2] = {0, 0};
+    for (int k = 0; k < 2; ++k)
+        for (auto& w : wires[k]) resends[k] += w->resends;
+    std::printf("resends                    bare %ld, vfspd %ld\n", resends[0], resends[1]);
     return vfspd.Stop() == 0 ? 0 : 1;
 }

@@ -153,10 +153,6 @@ void FSPDaemon::IncomingMsg() {
                 replyCache.Keep(ClientKey(), inPacket, n, outPacket, lastReplySize, now);
         }
     }
-    // The count and the address lie below the logo's line; the logo never
-    // changes, so only that band is repainted.
-    RECT texts = {0, 101, 32767, 32767};
-    InvalidateRect(hWnd, &texts, FALSE);
 }
 
 int FSPDaemon::CalcChecksum(const unsigned char* packet, int n, int outgoing) {

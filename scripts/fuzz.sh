@@ -7,7 +7,10 @@ seconds=${1:-600}
 "$top/scripts/install-deps.sh"
 CC=clang CXX=clang++ cmake -S "$top" -B "$top/build/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DVFSPD_WIN_DIR="$top/build/win" >/dev/null
-for t in fuzz_decode fuzz_reply fuzz_paths fuzz_logline fuzz_listing; do
+# The targets as tests/fuzz/tests.cmake lists them: its tests labelled fuzz.
+targets=$(cd "$top/build/native" && ctest -N -L '^fuzz$' | sed -n 's/^ *Test *#[0-9]*: *//p')
+[ -n "$targets" ] || { echo "fuzz.sh: no fuzz targets configured (clang missing?)" >&2; exit 1; }
+for t in $targets; do
   cmake --build "$top/build/native" --target "$t"
   corpus="$top/build/fuzz-corpus/$t"
   mkdir -p "$corpus"

@@ -10,20 +10,16 @@ set -euo pipefail
 
 if [ "${1:-}" != "--inside" ]; then
     top=$(cd "$(dirname "$0")/.." && pwd)
+    . "$top/scripts/wine-env.sh"
     exe=$(realpath "${1:-$top/build/win/vfspd.exe}")
     mkdir -p "$top/docs"
-    scratch=$(mktemp -d /tmp/vfspd-shots-XXXXXX)
-    export WINEPREFIX="$scratch/prefix" WINEDEBUG=-all
-    trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
-    xvfb-run -a -s "-screen 0 800x600x24" "$0" --inside "$exe" "$top/docs" "$scratch"
+    wine_prefix
+    VFSPD_SCREEN=800x600x24 wine_session "$0" --inside "$exe" "$top/docs" "$scratch"
     exit
 fi
 
 # On the virtual display.
 exe=$2 out=$3 scratch=$4
-mkdir -p "$WINEPREFIX"
-wineserver -p  # one server for the run, on this display
-wineboot -i >/dev/null 2>&1
 
 port=$(python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 # The root and the log inside the prefix's drive C:, so the pictures
@@ -120,4 +116,3 @@ save setup-welcome.png 640x480
 xdotool windowfocus "$(xdotool search --name 'setup - Wine desktop' | head -1)"
 keys Escape
 wait "$setup_pid" || true
-wineserver -k

@@ -1,5 +1,6 @@
 #include "EventLog.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -29,15 +30,44 @@ int EventLog::StartLogFile(const char* path) {
     std::memcpy(fileName, path, n + 1);
     hMutex = CreateMutexA(nullptr, FALSE, nullptr);
     if (!hMutex) return 0;
-    hFile = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    hFile = Open();
     if (hFile == INVALID_HANDLE_VALUE) {
         CloseHandle(hMutex);
         hMutex = nullptr;
         return 0;
     }
-    SetFilePointer(hFile, 0, nullptr, FILE_END);
+    LARGE_INTEGER end = {};
+    SetFilePointerEx(hFile, end, &end, FILE_END);
+    size = static_cast<unsigned long long>(end.QuadPart);
+    rollAt = rollSize;
     return 1;
+}
+
+HANDLE EventLog::Open() const {
+    return CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// With the mutex held.
+void EventLog::RollOver() {
+    char older[MAX_PATH + 2];
+    std::snprintf(older, sizeof(older), "%s.1", fileName);
+    CloseHandle(hFile);
+    // A name with no room for ".1", or an older file held open by another
+    // program, keeps the log where it is: appended to, not lost. It is
+    // tried again once another tenth of the limit is written.
+    BOOL moved = std::strlen(older) < MAX_PATH && MoveFileExA(fileName, older, MOVEFILE_REPLACE_EXISTING);
+    hFile = Open();
+    if (hFile == INVALID_HANDLE_VALUE) return; // closed: later lines are skipped
+    if (moved) {
+        size = 0;
+        rollAt = rollSize;
+    } else {
+        LARGE_INTEGER end = {};
+        SetFilePointerEx(hFile, end, &end, FILE_END);
+        size = static_cast<unsigned long long>(end.QuadPart);
+        rollAt = size + rollSize / 10;
+    }
 }
 
 void EventLog::FlushLogFile() {
@@ -49,9 +79,10 @@ void EventLog::FlushLogFile() {
 }
 
 void EventLog::StopLogFile() {
-    if (!IsOpen()) return;
+    // The file may be closed already: a failed reopen after a rollover.
+    if (!hMutex) return;
     WaitForSingleObject(hMutex, INFINITE); // a line being written ends first
-    CloseHandle(hFile);
+    if (IsOpen()) CloseHandle(hFile);
     CloseHandle(hMutex);
     hFile = INVALID_HANDLE_VALUE;
     hMutex = nullptr;
@@ -93,5 +124,7 @@ void EventLog::Write(const char* line, size_t length) {
         MessageBoxA(nullptr, "Mutex Error", "Error", MB_OK);
     DWORD written = 0;
     WriteFile(hFile, line, DWORD(length), &written, nullptr);
+    size += written;
+    if (size > rollAt) RollOver();
     ReleaseMutex(hMutex);
 }

@@ -1,5 +1,7 @@
 // The activity log: a plain-text file, appended to, one time-stamped line
-// per event. While closed, every write is skipped without a word.
+// per event. While closed, every write is skipped without a word. A file
+// that passes rollSize is renamed to its name with ".1" appended, replacing
+// an older one, and a new file begun, so the log never fills the disk.
 #pragma once
 
 #include <winsock2.h>
@@ -23,10 +25,18 @@ public:
 
     bool IsOpen() const { return hFile != INVALID_HANDLE_VALUE; }
 
+    static constexpr unsigned long long kRollSize = 64ull << 20;
+
     char fileName[MAX_PATH];
     HANDLE hFile;
     HANDLE hMutex;
+    unsigned long long rollSize = kRollSize;
 
 private:
     void Write(const char* line, size_t length);
+    HANDLE Open() const;
+    void RollOver();
+
+    unsigned long long size = 0; // of the open file, as written so far
+    unsigned long long rollAt = 0;
 };

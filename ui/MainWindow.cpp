@@ -6,7 +6,6 @@
 #include "Ctl3d.h"
 #include "Dialogs.h"
 #include "Main.h"
-#include "WindowPaint.h"
 #include "resource.h"
 
 const char MainWindow::szClassName[] = "VrelFSPd";
@@ -48,6 +47,44 @@ void StartViewer(HWND owner, const char* program, const char* file) {
     std::snprintf(text, sizeof(text), "CreateProcess failed; error code = %lu", GetLastError());
     MessageBoxA(owner, text, "Error", MB_OK | MB_ICONERROR);
 }
+
+// Paints, between BeginPaint and EndPaint: the logo above the line (only
+// where that part is invalid; after a request only the band below is),
+// the line, and the band of texts under it, cleared first. The band is
+// invalidated without erasing, so a shorter address would otherwise leave
+// the tail of a longer one ("127.0.0.1" after "127.0.0.100").
+void PaintWindow(HWND hwnd, const PAINTSTRUCT& ps, HBITMAP logo, HFONT font,
+                        unsigned long requestCount, const in_addr& lastClient) {
+    SetBkColor(ps.hdc, GetSysColor(COLOR_MENU));
+    if (logo && ps.rcPaint.top < 100) {
+        BITMAP bm;
+        GetObjectA(logo, sizeof(bm), &bm);
+        HDC memory = CreateCompatibleDC(ps.hdc);
+        HGDIOBJ old = SelectObject(memory, logo);
+        BitBlt(ps.hdc, 0, 0, bm.bmWidth, bm.bmHeight, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, old);
+        DeleteDC(memory);
+    }
+    SelectObject(ps.hdc, GetStockObject(BLACK_PEN));
+    MoveToEx(ps.hdc, 0, 100, nullptr);
+    LineTo(ps.hdc, 800, 100);
+    RECT band;
+    GetClientRect(hwnd, &band);
+    band.top = 101;
+    FillRect(ps.hdc, &band, GetSysColorBrush(COLOR_MENU));
+    HGDIOBJ previous = SelectObject(ps.hdc, font);
+    char text[80];
+    int n = std::snprintf(text, sizeof(text), "Number of Requests: %lu", requestCount);
+    TextOutA(ps.hdc, 10, 120, text, n);
+    if (requestCount != 0) {
+        n = std::snprintf(text, sizeof(text), "Return Address: %s", inet_ntoa(lastClient));
+        TextOutA(ps.hdc, 10, 140, text, n);
+    }
+    SelectObject(ps.hdc, previous);
+}
+
+// The texts' font, made once.
+HFONT MakeWindowFont() { return CreateFontA(-12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial"); }
 } // namespace
 
 LRESULT CALLBACK Window::StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -127,13 +164,15 @@ LRESULT MainWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         WMCommand(static_cast<unsigned>(wParam), lParam);
         return 0;
-    case WM_FSP_SOCKET:
-        SetWindowTextA(hWnd, "VrelFSPd active");
+    case WM_FSP_SOCKET: {
+        unsigned long before = daemon.requestCount;
         daemon.IncomingMsg();
-        SetWindowTextA(hWnd, "VrelFSPd idle");
+        if (daemon.requestCount != before) RequestServed();
         return 0;
+    }
     case WM_TIMER:
         if (wParam == kExpiryTimer) daemon.ExpireIdle();
+        if (wParam == kBurstTimer) BurstTick();
         return 0;
     case WM_FSP_DNS:
         daemon.DNSLookup(wParam, lParam);
@@ -188,6 +227,39 @@ void MainWindow::WMCommand(unsigned id, LPARAM) {
     default:
         break;
     }
+}
+
+void MainWindow::RequestServed() {
+    ULONGLONG now = GetTickCount64();
+    lastRequest = now;
+    bandStale = true;
+    if (!busy) {
+        busy = true;
+        SetWindowTextA(hWnd, "VrelFSPd active");
+        SetTimer(hWnd, kBurstTimer, kBurstTick, nullptr);
+    }
+    // Here as well as on the tick: timer messages wait while datagrams keep
+    // coming, and a flood must not freeze the count.
+    if (now - lastRepaint >= kBandInterval) RepaintBand(now);
+}
+
+void MainWindow::BurstTick() {
+    ULONGLONG now = GetTickCount64();
+    if (bandStale && now - lastRepaint >= kBandInterval) RepaintBand(now);
+    if (now - lastRequest < kQuietTime) return;
+    // Quiet for longer than kBandInterval, so the band is already final.
+    KillTimer(hWnd, kBurstTimer);
+    busy = false;
+    SetWindowTextA(hWnd, "VrelFSPd idle");
+}
+
+void MainWindow::RepaintBand(ULONGLONG now) {
+    lastRepaint = now;
+    bandStale = false;
+    // The count and the address lie below the logo's line; the logo never
+    // changes. At once, not when the queue is empty, which a flood delays.
+    RECT texts = {0, 101, 32767, 32767};
+    RedrawWindow(hWnd, &texts, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
 void MainWindow::Paint() {

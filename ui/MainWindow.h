@@ -19,10 +19,25 @@ public:
     FSPDaemon daemon;
     static const char szClassName[];
     static constexpr UINT_PTR kExpiryTimer = 1;
+    static constexpr UINT_PTR kBurstTimer = 2;
+    // At hundreds of requests a second a caption switched per request is a
+    // flicker no one can read, and each switch and repaint costs more than
+    // serving the request under Wine: the caption says "active" for a
+    // burst, and the band is repainted at most every kBandInterval.
+    static constexpr ULONGLONG kBandInterval = 50; // ms
+    static constexpr ULONGLONG kQuietTime = 100;   // ms without a request that end a burst
+    static constexpr UINT kBurstTick = 25;         // ms
 
 private:
+    void RequestServed();
+    void BurstTick();
+    void RepaintBand(ULONGLONG now);
+
+    bool busy = false;      // the caption says "active"
+    bool bandStale = false; // the band shows an older count than the server's
+    ULONGLONG lastRequest = 0, lastRepaint = 0;
     // Loaded or made at the first paint and kept: the window is repainted
-    // after every request.
+    // many times a second while requests come.
     HBITMAP logo = nullptr;
     bool logoTried = false;
     HFONT font = nullptr;

@@ -12,5 +12,6 @@ foreach(target ${VFSPD_FUZZ_TARGETS})
   add_test(NAME ${target}
     COMMAND sh -c "d=fuzzwork/$4; rm -rf $d; mkdir -p $d; cp $1/* $d/ 2>/dev/null; exec $2 -max_total_time=$3 -print_final_stats=1 $d"
             _ ${CMAKE_CURRENT_LIST_DIR}/corpus/${target} $<TARGET_FILE:${target}> ${VFSPD_FUZZ_SECONDS} ${target})
-  set_tests_properties(${target} PROPERTIES TIMEOUT 120)
+  # scripts/fuzz.sh finds the targets by this label.
+  set_tests_properties(${target} PROPERTIES TIMEOUT 120 LABELS fuzz)
 endforeach()

@@ -7,5 +7,5 @@ add_executable(core_tests
   tests/native/ListingTest.cpp
 )
 target_compile_options(core_tests PRIVATE ${VFSPD_WARNINGS} ${VFSPD_SANITIZE})
-target_link_libraries(core_tests PRIVATE vfspd_core gtest_main)
+target_link_libraries(core_tests PRIVATE vfspd_core_sanitized gtest_main)
 add_test(NAME core_tests COMMAND core_tests)

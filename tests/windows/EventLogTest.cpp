@@ -31,7 +31,10 @@ TEST(EventLog, WritesNothingWhileClosed) {
     EXPECT_FALSE(FileExists(dir.File("VFSPD.LOG")));
 }
 
-TEST(EventLog, LineFormsAndLineEnds) {
+// The line forms themselves are the core's (LogTextTest); here what only
+// the file shows: the real time stamp, the address, the lookup, the line
+// ends of text written as is, and the buffer each kind of line is cut at.
+TEST(EventLog, LinesInTheFile) {
     TempDir dir;
     std::string path = dir.File("t.log");
     {
@@ -39,7 +42,6 @@ TEST(EventLog, LineFormsAndLineEnds) {
         ASSERT_EQ(log.StartLogFile(path.c_str()), 1);
         auto a = Client("10.0.0.7");
         log.Log(Addr(a), "Unsupported Command!", 0);
-        log.Log("plain text");
         log.LogAsIs("as is");
         log.LogAsIs("own end\r\n");
         log.LogAsIs("lone lf\n");
@@ -47,15 +49,19 @@ TEST(EventLog, LineFormsAndLineEnds) {
         // reserved for documentation and has no name.
         auto b = Client("192.0.2.1");
         log.Log(Addr(b), "looked up", 1);
+        log.Log(Addr(a), std::string(1000, 'x').c_str(), 0);
+        log.Log(std::string(2000, 'y').c_str());
     }
     std::string text = ReadFileText(path);
     std::string s = kStamp;
-    std::regex expected(s + " \\[10\\.0\\.0\\.7\\]: Unsupported Command!\r\n" +
-                        s + " plain text\r\n"
+    // 256- and 1024-byte buffers less the NUL.
+    std::regex expected(s + " \\[10\\.0\\.0\\.7\\]: Unsupported Command!\r\n"
                         "as is\r\n"
                         "own end\r\n"
                         "lone lf\n\r\n" +
-                        s + " \\[192\\.0\\.2\\.1\\]: looked up\r\n");
+                        s + " \\[192\\.0\\.2\\.1\\]: looked up\r\n" +
+                        s + " \\[10\\.0\\.0\\.7\\]: x{" + std::to_string(255 - 24 - 13 - 2) + "}\r\n" +
+                        s + " y{" + std::to_string(1023 - 24 - 1 - 2) + "}\r\n");
     EXPECT_TRUE(std::regex_match(text, expected)) << text;
 }
 
@@ -87,20 +93,21 @@ TEST(EventLog, RefusesAPathItCannotOpen) {
     EXPECT_FALSE(log.IsOpen());
 }
 
-TEST(EventLog, LongLinesAreCutAtTheirBuffer) {
+TEST(EventLog, ALogPastItsLimitMovesToDotOneAndBeginsAnew) {
     TempDir dir;
-    std::string path = dir.File("long.log");
-    {
-        EventLog log;
-        ASSERT_EQ(log.StartLogFile(path.c_str()), 1);
-        auto a = Client("10.0.0.7");
-        log.Log(Addr(a), std::string(1000, 'x').c_str(), 0);
-        log.Log(std::string(2000, 'y').c_str());
-    }
-    std::string text = ReadFileText(path);
-    size_t first = text.find("\r\n");
-    ASSERT_NE(first, std::string::npos);
-    EXPECT_EQ(first + 2, 255u); // 256-byte buffer less the NUL
-    EXPECT_EQ(text.size() - (first + 2), 1023u);
-    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    std::string path = dir.File("roll.log"), older = path + ".1";
+    WriteFileText(path, std::string(50, 'o') + "\r\n");
+    WriteFileText(older, "an older generation\r\n");
+    std::string line(40, 'n');
+    EventLog log;
+    log.rollSize = 100;
+    ASSERT_EQ(log.StartLogFile(path.c_str()), 1); // counts what is there
+    log.LogAsIs(line);
+    EXPECT_EQ(ReadFileText(older), "an older generation\r\n");
+    log.LogAsIs(line); // 136 bytes: past the limit
+    EXPECT_EQ(ReadFileText(older), std::string(50, 'o') + "\r\n" + line + "\r\n" + line + "\r\n");
+    log.LogAsIs("next");
+    log.FlushLogFile();
+    EXPECT_EQ(ReadFileText(path), "next\r\n");
+    EXPECT_TRUE(log.IsOpen());
 }
