@@ -82,6 +82,7 @@ TEST_F(DialogTest, APortOrRootThatCannotServeIsRefused) {
     int stayedOpen = 0;
     DialogDriver driver;
     driver.Then([&](HWND dlg) {
+        ShowWindow(dlg, SW_SHOW); // the modal loop may not have shown it yet; ending it hides it
         for (const auto& [id, typed] : refused) {
             TypeInto(dlg, id, typed);
             SendMessageA(dlg, WM_COMMAND, IDOK, 0); // back once the box is answered
