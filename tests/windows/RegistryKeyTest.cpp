@@ -138,7 +138,6 @@ TEST_F(RegistryKeyTest, AKeyThisUserMayOnlyReadIsReadAndItsWritesFail) {
     {
         RegistryKey key(kScratch);
         unsigned long v = 0;
-        EXPECT_EQ(key.isOpen, 1);
         EXPECT_EQ(key.GetDWORD("Port", &v), 1);
         EXPECT_EQ(v, 2121ul);
         EXPECT_EQ(key.SaveDWORD("Port", 21), 0);
