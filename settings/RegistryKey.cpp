@@ -30,16 +30,16 @@ RegistryKey::RegistryKey(const std::string name) : keyName(name) {
     LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, nullptr,
                               REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &hKey,
                               &disposition);
-    if (rc == ERROR_ACCESS_DENIED) {
-        // A user who may not change the settings (HKEY_LOCAL_MACHINE, and
-        // not an administrator) still reads them: read nothing, and the
-        // defaults would serve the whole of drive C:.
-        lastError = rc;
-        rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_READ, &hKey);
+    // A user who may not change the settings (HKEY_LOCAL_MACHINE, and not
+    // an administrator) still reads them: read nothing, and the defaults
+    // would serve the whole of drive C:. Writes then fail and say so.
+    if (rc == ERROR_ACCESS_DENIED &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
+        rc = ERROR_SUCCESS;
         disposition = REG_OPENED_EXISTING_KEY;
     }
     isOpen = rc == ERROR_SUCCESS ? 1 : 0;
-    if (!isOpen) lastError = rc;
+    lastError = rc;
     created = isOpen && disposition == REG_CREATED_NEW_KEY ? 1 : 0;
 }
 

@@ -111,7 +111,7 @@ void FSPDaemon::LoadSettings() {
     server.GetDWORD("RevName", &revName);
     server.GetDWORD("PrivMode", &privMode);
     server.GetDWORD("ThruOut", &thruOut);
-    // A Location key that cannot be read serves nothing rather than C:\\.
+    // A Location key that cannot be read serves nothing rather than drive C:.
     rootUsable = location.isOpen && LoadPath(location, "RootPath", rootPath) && fsp::UsableRoot(rootPath);
     // A refused log path stays empty: no log opens, and the operator is told.
     LoadPath(location, "LogPath", logPath);
