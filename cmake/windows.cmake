@@ -18,6 +18,7 @@ add_library(vfspd_win STATIC
   ui/MainWindow.cpp
   ui/Dialogs.cpp
   ui/Ctl3d.cpp
+  ui/Help.cpp
 )
 target_compile_options(vfspd_win PRIVATE ${VFSPD_WARNINGS})
 target_compile_definitions(vfspd_win PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
@@ -65,7 +66,20 @@ if(VFSPD_WERROR)
 endif()
 add_custom_command(OUTPUT vfspd-setup.exe
   COMMAND ${MAKENSIS} ${VFSPD_NSIS_FLAGS} -DEXE=$<TARGET_FILE:vfspd> -DVERSION=${VFSPD_VERSION}
+          -DHELP=${CMAKE_CURRENT_BINARY_DIR}/VFSPD.CHM
           -DOUTFILE=${CMAKE_CURRENT_BINARY_DIR}/vfspd-setup.exe ${CMAKE_CURRENT_LIST_DIR}/../installer/vfspd.nsi
-  DEPENDS vfspd installer/vfspd.nsi ui/res/fspd.ico
+  DEPENDS vfspd installer/vfspd.nsi ui/res/fspd.ico ${CMAKE_CURRENT_BINARY_DIR}/VFSPD.CHM
   VERBATIM)
 add_custom_target(setup ALL DEPENDS vfspd-setup.exe)
+
+# The help file, VFSPD.CHM beside vfspd.exe, compiled from help/ with
+# chmcmd (Debian package fp-utils), which writes beside the project file.
+find_program(CHMCMD chmcmd REQUIRED)
+file(GLOB VFSPD_HELP_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/../help/*)
+add_custom_command(OUTPUT VFSPD.CHM
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_CURRENT_LIST_DIR}/../help help
+  COMMAND ${CMAKE_COMMAND} -E chdir help ${CHMCMD} --no-html-scan vfspd.hhp
+  COMMAND ${CMAKE_COMMAND} -E copy help/VFSPD.CHM VFSPD.CHM
+  DEPENDS ${VFSPD_HELP_SOURCES}
+  VERBATIM)
+add_custom_target(helpfile ALL DEPENDS VFSPD.CHM)

@@ -76,35 +76,50 @@ void FSPDaemon::SetupSockets(HWND window) {
     }
     SetStatus(GetMenu(hWnd));
 
-    WSADATA wsaData;
-    if (WSAStartup(MAKEWORD(1, 1), &wsaData) != 0) {
-        MessageBoxA(hWnd, "No TCP found!", "VrelFSPd", MB_OK);
-        PostQuitMessage(0);
-        return;
-    }
-    wsaStarted = true;
-    serverSocket = socket(AF_INET, SOCK_DGRAM, 0);
-    if (serverSocket == INVALID_SOCKET) {
-        SocketError(hWnd, "Windows Socket error %d:  Could not create server socket.");
-        return;
-    }
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
-    if (bind(serverSocket, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
-        SocketError(hWnd, "Windows Socket error %d:  Couldn't bind the server socket.");
-        return;
-    }
-    if (WSAAsyncSelect(serverSocket, hWnd, WM_FSP_SOCKET, FD_READ) == SOCKET_ERROR) {
-        SocketError(hWnd,
-                    "Windows Socket error %d:  WSAAsyncSelect code did not work for the server.");
-        return;
+    // A port outside 1 to 65535 would bind another one (its low 16 bits,
+    // or any free port for 0), where no client looks: bind nothing.
+    const bool portUsable = port >= 1 && port <= 65535;
+    if (portUsable) {
+        WSADATA wsaData;
+        if (WSAStartup(MAKEWORD(1, 1), &wsaData) != 0) {
+            MessageBoxA(hWnd, "No TCP found!", "VrelFSPd", MB_OK);
+            PostQuitMessage(0);
+            return;
+        }
+        wsaStarted = true;
+        serverSocket = socket(AF_INET, SOCK_DGRAM, 0);
+        if (serverSocket == INVALID_SOCKET) {
+            SocketError(hWnd, "Windows Socket error %d:  Could not create server socket.");
+            return;
+        }
+        sockaddr_in local = {};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+        local.sin_port = htons(static_cast<u_short>(port));
+        if (bind(serverSocket, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
+            SocketError(hWnd, "Windows Socket error %d:  Couldn't bind the server socket.");
+            return;
+        }
+        if (WSAAsyncSelect(serverSocket, hWnd, WM_FSP_SOCKET, FD_READ) == SOCKET_ERROR) {
+            SocketError(hWnd,
+                        "Windows Socket error %d:  WSAAsyncSelect code did not work for the server.");
+            return;
+        }
     }
     // Only now, with the socket serving: requests are answered while the
     // box waits for the operator.
     if (logging && !eventLog.StartLogFile(logPath))
         MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
+    if (unsavedError) TellUnsaved(unsavedError);
+    if (!portUsable) {
+        char text[256];
+        std::snprintf(text, sizeof(text),
+                      "The port in the registry (%d) cannot be used: it must be a number from 1 to "
+                      "65535. Nothing is served until one is set with Security > Configuration and "
+                      "VrelFSPd is started again.",
+                      port);
+        MessageBoxA(hWnd, text, "VrelFSPd", MB_OK | MB_ICONWARNING);
+    }
     if (!rootUsable) {
         char text[512];
         std::snprintf(text, sizeof(text),

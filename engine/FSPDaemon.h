@@ -40,6 +40,9 @@ public:
     void SaveSettings();
     void GetStatus(HMENU menu);
     void SetStatus(HMENU menu);
+    // Tells the operator, in one box, that the settings could not be
+    // stored (the registry's error) and hold only for this run.
+    void TellUnsaved(long error);
 
     // Command handlers, one file each under engine/handlers/.
     void Version();
@@ -107,6 +110,9 @@ public:
     // 0 while the configured root cannot be served (fsp::UsableRoot): every
     // path is refused until the configuration dialog sets a usable one.
     int rootUsable = 1;
+    // The registry's error when a first run could not store the defaults;
+    // told once the socket serves.
+    long unsavedError = 0;
     UploadCache uploadCache;
     // The reply to each client's last state-changing request, for resends.
     fsp::ReplyCache replyCache;

@@ -1,10 +1,13 @@
 ; The setup program: installs vfspd.exe, a Start-menu entry and an
 ; uninstaller, and registers them in the system's list of programs.
 ; The build runs:
-;   makensis -DEXE=path\to\vfspd.exe -DVERSION=1.0b3 -DOUTFILE=vfspd-setup.exe vfspd.nsi
+;   makensis -DEXE=path\to\vfspd.exe -DHELP=path\to\VFSPD.CHM -DVERSION=1.0b3 -DOUTFILE=vfspd-setup.exe vfspd.nsi
 
 !ifndef EXE
-  !error "define EXE, VERSION and OUTFILE"
+  !error "define EXE, HELP, VERSION and OUTFILE"
+!endif
+!ifndef HELP
+  !error "define EXE, HELP, VERSION and OUTFILE"
 !endif
 !ifndef VERSION
   !error "define EXE, VERSION and OUTFILE"
@@ -22,6 +25,10 @@ RequestExecutionLevel admin
 !define PRODUCT "VrelFSPd"
 !define PUBLISHER "Quorvane"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+; Names the program uses too: the settings key (settings/Settings.cpp),
+; the window class it registers (ui/MainWindow.cpp), its default log
+; VFSPD.LOG (settings/Settings.cpp) and its upload folder UPLOADS.FSP
+; (engine/core/Paths.h). Change them on both sides.
 !define SETTINGS_KEY "Software\${PUBLISHER}\${PRODUCT}"
 
 Name "${PRODUCT}"
@@ -33,6 +40,7 @@ BrandingText "${PRODUCT} ${VERSION}"
 
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
+!include "Sections.nsh"
 
 ; makensis reads the script in its own folder.
 !define MUI_ICON "../ui/res/fspd.ico"
@@ -40,6 +48,7 @@ BrandingText "${PRODUCT} ${VERSION}"
 !define MUI_WELCOMEPAGE_TEXT "This will install ${PRODUCT} ${VERSION}, an FSP file server, on this computer.$\r$\n$\r$\nThe Start-menu entry starts it in a folder of your own, where it keeps its log and the files being uploaded to it.$\r$\n$\r$\nClick Next to continue."
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -49,21 +58,19 @@ BrandingText "${PRODUCT} ${VERSION}"
 ; A running server holds vfspd.exe open: it could be neither replaced nor
 ; removed, and the setup would end with the old program in place.
 !macro RefuseWhileRunning
+  ; The program's window class.
   FindWindow $0 "${PRODUCT}"
   StrCmp $0 0 +3
     MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is running. Close it and start again." /SD IDOK
     Quit
 !macroend
 
-Function .onInit
-  !insertmacro RefuseWhileRunning
-FunctionEnd
-
 Function un.onInit
   !insertmacro RefuseWhileRunning
 FunctionEnd
 
-Section "Install"
+Section "VrelFSPd" SecProgram
+  SectionIn RO
   ; Under Program Files a user may not write, but the log and the upload
   ; files go to the working directory: the entry starts the server in a
   ; folder of the user's own.
@@ -75,6 +82,8 @@ Section "Install"
   SetOutPath $INSTDIR
   ClearErrors
   File "/oname=vfspd.exe" "${EXE}"
+  ; Help > Contents opens it here, beside the program, by full path.
+  File "/oname=VFSPD.CHM" "${HELP}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   IfErrors 0 +3
     SetErrorLevel 2
@@ -101,6 +110,41 @@ Section "Install"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
+; The settings live under HKEY_LOCAL_MACHINE, where only administrators may
+; write: a user's changes hold only until the program ends, and it says so.
+; This lets users read and write the settings key and the keys below it;
+; administrators and the system keep full control. Silently: /USERSETTINGS.
+Section /o "Let every user change the settings" SecUsers
+  WriteRegStr HKLM "${SETTINGS_KEY}" "" ""
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)(A;OICI;KRKW;;;BU)", i 1, *p .r0, p 0) i .r1'
+  IntCmp $1 0 failed
+  System::Call 'advapi32::GetSecurityDescriptorDacl(p r0, *i .r2, *p .r3, *i .r4) i .r1'
+  ; SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION: inherited by the keys below.
+  System::Call 'advapi32::SetNamedSecurityInfoW(w "MACHINE\${SETTINGS_KEY}", i 4, i 4, p 0, p 0, p r3, p 0) i .r5'
+  System::Call 'kernel32::LocalFree(p r0)'
+  IntCmp $5 0 done
+failed:
+  DetailPrint "Users could not be given the right to change the settings."
+  SetErrorLevel 2
+done:
+SectionEnd
+
+LangString DESC_SecProgram ${LANG_ENGLISH} "The server and its help file."
+LangString DESC_SecUsers ${LANG_ENGLISH} "Lets every user of this computer change the server's settings (root, port, access). Without it only an administrator's changes are kept."
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} $(DESC_SecProgram)
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecUsers} $(DESC_SecUsers)
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
+Function .onInit
+  !insertmacro RefuseWhileRunning
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/USERSETTINGS" $R1
+  IfErrors +2
+    !insertmacro SelectSection ${SecUsers}
+FunctionEnd
+
 Section "Uninstall"
   SetShellVarContext current
   ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "WorkingDirectory"
@@ -112,6 +156,7 @@ Section "Uninstall"
 
   Delete $2
   Delete "$INSTDIR\vfspd.exe"
+  Delete "$INSTDIR\VFSPD.CHM"
   Delete "$INSTDIR\uninstall.exe"
   ; Not /r: whatever else is in the folder (a log of a run started there)
   ; is not ours to delete.
@@ -123,6 +168,8 @@ Section "Uninstall"
   MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \
     "Remove the settings of ${PRODUCT} and its log as well?" /SD IDNO IDNO done
   ReadRegStr $3 HKLM "${SETTINGS_KEY}\Location" "LogPath"
+  ; The program expands a REG_EXPAND_SZ; ReadRegStr does not.
+  ExpandEnvStrings $3 $3
   StrCmp $3 "" 0 +2
     StrCpy $3 "VFSPD.LOG"
   ; A relative log path is relative to the working directory.

@@ -30,7 +30,16 @@ RegistryKey::RegistryKey(const std::string name) : keyName(name) {
     LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, nullptr,
                               REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &hKey,
                               &disposition);
+    // A user who may not change the settings (HKEY_LOCAL_MACHINE, and not
+    // an administrator) still reads them: read nothing, and the defaults
+    // would serve the whole of drive C:. Writes then fail and say so.
+    if (rc == ERROR_ACCESS_DENIED &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
+        rc = ERROR_SUCCESS;
+        disposition = REG_OPENED_EXISTING_KEY;
+    }
     isOpen = rc == ERROR_SUCCESS ? 1 : 0;
+    lastError = rc;
     created = isOpen && disposition == REG_CREATED_NEW_KEY ? 1 : 0;
 }
 
@@ -73,33 +82,51 @@ int RegistryKey::GetString(const std::string name, std::string* value) {
     return 1;
 }
 
-int RegistryKey::HasString(const std::string name) {
+int RegistryKey::HasValue(const std::string name) {
     if (!isOpen) return 0;
     char nameBuffer[kBufferSize];
     CopyName(nameBuffer, name);
-    DWORD type = 0;
-    return RegQueryValueExA(hKey, nameBuffer, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-                   type == REG_SZ
-               ? 1
-               : 0;
+    return RegQueryValueExA(hKey, nameBuffer, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS ? 1 : 0;
+}
+
+int RegistryKey::GetExpandedString(const std::string name, std::string* value, unsigned long* type) {
+    if (!value || !isOpen) return 0;
+    char nameBuffer[kBufferSize];
+    char data[kBufferSize];
+    CopyName(nameBuffer, name);
+    DWORD stored = 0, size = kBufferSize;
+    if (RegQueryValueExA(hKey, nameBuffer, nullptr, &stored, reinterpret_cast<BYTE*>(data), &size) !=
+            ERROR_SUCCESS ||
+        (stored != REG_SZ && stored != REG_EXPAND_SZ))
+        return 0;
+    std::string text = TextOf(data, size);
+    if (stored == REG_EXPAND_SZ) {
+        char expanded[kBufferSize];
+        DWORD n = ExpandEnvironmentStringsA(text.c_str(), expanded, kBufferSize);
+        if (n == 0 || n > kBufferSize) return 0;
+        text = expanded;
+    }
+    *value = text;
+    if (type) *type = stored;
+    return 1;
+}
+
+int RegistryKey::Written(long rc) {
+    if (rc == ERROR_SUCCESS) return 1;
+    lastError = rc;
+    return 0;
 }
 
 int RegistryKey::SaveDWORD(const std::string name, const unsigned long value) {
     if (!isOpen) return 0;
     DWORD v = static_cast<DWORD>(value);
-    return RegSetValueExA(hKey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v),
-                          4) == ERROR_SUCCESS
-               ? 1
-               : 0;
+    return Written(RegSetValueExA(hKey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4));
 }
 
 int RegistryKey::SaveString(const std::string name, const std::string value) {
     if (!isOpen) return 0;
-    return RegSetValueExA(hKey, name.c_str(), 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS
-               ? 1
-               : 0;
+    return Written(RegSetValueExA(hKey, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                  static_cast<DWORD>(value.size() + 1)));
 }
 
 unsigned long RegistryKey::NumValues() {

@@ -1,7 +1,9 @@
 // One key below HKEY_LOCAL_MACHINE, open (created when absent) for the
 // object's lifetime, with typed reads and writes of its values. A DWORD is
 // read only from a REG_DWORD of 4 bytes and a string only from a REG_SZ;
-// a value of another type or size reads as missing.
+// a value of another type or size reads as missing. A key this user may
+// read but not change is opened for reading: its writes then fail, and say
+// why in lastError.
 #pragma once
 
 #include <windows.h>
@@ -18,9 +20,12 @@ public:
     int GetDWORD(const std::string name, unsigned long* value);
     int GetDWORD(const std::string name, int* value);
     int GetString(const std::string name, std::string* value);
-    // 1 when a REG_SZ value of that name exists, even one too long for
-    // GetString: such a value is there, it cannot be read whole.
-    int HasString(const std::string name);
+    // 1 when a value of that name exists, whatever its type or size.
+    int HasValue(const std::string name);
+    // A REG_SZ as GetString does, or a REG_EXPAND_SZ with its environment
+    // variables expanded (0 when the result takes more than 1023 bytes);
+    // *type, when given, gets which of the two it was.
+    int GetExpandedString(const std::string name, std::string* value, unsigned long* type = nullptr);
     int SaveDWORD(const std::string name, const unsigned long value);
     int SaveString(const std::string name, const std::string value);
     unsigned long NumValues();
@@ -31,4 +36,9 @@ public:
     int isOpen = 0;
     std::string keyName;
     HKEY hKey = nullptr;
+    // The error of the last open or write that failed, ERROR_SUCCESS if none.
+    long lastError = ERROR_SUCCESS;
+
+private:
+    int Written(long rc);
 };

@@ -1,5 +1,6 @@
 // The server's settings: defaults, the registry, and their mirror in the
 // Security menu's check marks.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -8,23 +9,37 @@
 #include "RegistryKey.h"
 
 namespace {
+// The setup program (installer/vfspd.nsi) names these keys too, to
+// remove them.
 const char kServerKey[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Server";
 const char kLocationKey[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Location";
 
-// Reads a path whole into its MAX_PATH field, or leaves it untouched when
-// the value is missing or of another type. A path too long for the field,
-// or even to be read, is refused rather than cut, since a cut path names
-// another file or directory: the field is emptied and 0 returned.
+// Reads a path whole into its MAX_PATH field (a REG_EXPAND_SZ expanded),
+// or leaves it untouched when the value is missing. A path of another type,
+// or too long for the field or even to be read, is refused rather than cut
+// or replaced by the default, since either would serve another file or
+// directory: the field is emptied and 0 returned.
 int LoadPath(RegistryKey& key, const char* name, char* field) {
+    if (!key.HasValue(name)) return 1;
     std::string text;
-    int read = key.GetString(name, &text);
-    if (!read && !key.HasString(name)) return 1;
-    if (!read || text.size() >= MAX_PATH) {
+    if (!key.GetExpandedString(name, &text) || text.size() >= MAX_PATH) {
         field[0] = '\0';
         return 0;
     }
     std::memcpy(field, text.c_str(), text.size() + 1);
     return 1;
+}
+
+// Writes a path, unless it is stored as a REG_EXPAND_SZ that expands to it
+// (the root may have gained its final backslash since): the operator's
+// variables stay.
+int SavePath(RegistryKey& key, const char* name, const std::string& path) {
+    std::string stored;
+    unsigned long type = 0;
+    if (key.GetExpandedString(name, &stored, &type) && type == REG_EXPAND_SZ &&
+        (stored == path || stored + "\\" == path))
+        return 1;
+    return key.SaveString(name, path);
 }
 
 // The seven menu flags, in the order the menu is read and written.
@@ -39,21 +54,25 @@ const FlagItem kFlagItems[] = {
     {IDM_THRUOUT, &FSPDaemon::thruOut},
 };
 
-// Writes all nine values; the log is left as it is.
-void StoreSettings(const FSPDaemon& d) {
+// Writes all nine values; the log is left as it is. Returns ERROR_SUCCESS,
+// or the registry's error when any of them could not be stored.
+long StoreSettings(const FSPDaemon& d) {
     RegistryKey server(kServerKey);
     RegistryKey location(kLocationKey);
-    server.SaveDWORD("FSPPort", static_cast<unsigned long>(d.port));
-    server.SaveDWORD("Logging", static_cast<unsigned long>(d.logging));
-    server.SaveDWORD("UploadOnly", static_cast<unsigned long>(d.uploadOnly));
-    server.SaveDWORD("ReadWrite", static_cast<unsigned long>(d.readWrite));
-    server.SaveDWORD("RevName", static_cast<unsigned long>(d.revName));
-    server.SaveDWORD("PrivMode", static_cast<unsigned long>(d.privMode));
-    server.SaveDWORD("ThruOut", static_cast<unsigned long>(d.thruOut));
+    int ok = server.SaveDWORD("FSPPort", static_cast<unsigned long>(d.port));
+    ok &= server.SaveDWORD("Logging", static_cast<unsigned long>(d.logging));
+    ok &= server.SaveDWORD("UploadOnly", static_cast<unsigned long>(d.uploadOnly));
+    ok &= server.SaveDWORD("ReadWrite", static_cast<unsigned long>(d.readWrite));
+    ok &= server.SaveDWORD("RevName", static_cast<unsigned long>(d.revName));
+    ok &= server.SaveDWORD("PrivMode", static_cast<unsigned long>(d.privMode));
+    ok &= server.SaveDWORD("ThruOut", static_cast<unsigned long>(d.thruOut));
     // A path refused at loading stays in the registry as the operator
     // wrote it, to be mended there or, for the root, in the dialog.
-    if (d.rootUsable) location.SaveString("RootPath", d.rootPath);
-    if (d.logPath[0]) location.SaveString("LogPath", d.logPath);
+    if (d.rootUsable) ok &= SavePath(location, "RootPath", d.rootPath);
+    if (d.logPath[0]) ok &= SavePath(location, "LogPath", d.logPath);
+    if (ok) return ERROR_SUCCESS;
+    long error = server.lastError != ERROR_SUCCESS ? server.lastError : location.lastError;
+    return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
 }
 } // namespace
 
@@ -67,6 +86,7 @@ void FSPDaemon::DefaultSettings() {
     port = 21;
     std::strcpy(rootPath, "C:\\");
     rootUsable = 1;
+    // The uninstaller removes this file by name (installer/vfspd.nsi).
     std::strcpy(logPath, "VFSPD.LOG");
 }
 
@@ -76,9 +96,12 @@ void FSPDaemon::LoadSettings() {
     // Start from the defaults, so a value missing from the registry reads
     // as its default rather than as whatever the member held.
     DefaultSettings();
-    if (server.created) {
-        // The log is opened by the start-up, once the socket serves.
-        StoreSettings(*this);
+    // A key that could not even be opened is a first run too: the defaults
+    // serve, and the operator hears that they could not be stored.
+    if (server.created || !server.isOpen) {
+        // The log is opened, and a failure told, by the start-up once the
+        // socket serves.
+        unsavedError = StoreSettings(*this);
         return;
     }
     server.GetDWORD("FSPPort", &port);
@@ -88,19 +111,36 @@ void FSPDaemon::LoadSettings() {
     server.GetDWORD("RevName", &revName);
     server.GetDWORD("PrivMode", &privMode);
     server.GetDWORD("ThruOut", &thruOut);
-    rootUsable = LoadPath(location, "RootPath", rootPath) && fsp::UsableRoot(rootPath);
+    // A Location key that cannot be read serves nothing rather than drive C:.
+    rootUsable = location.isOpen && LoadPath(location, "RootPath", rootPath) && fsp::UsableRoot(rootPath);
     // A refused log path stays empty: no log opens, and the operator is told.
     LoadPath(location, "LogPath", logPath);
 }
 
 void FSPDaemon::SaveSettings() {
-    StoreSettings(*this);
+    if (long error = StoreSettings(*this)) TellUnsaved(error);
     if (logging) {
         if (!eventLog.StartLogFile(logPath))
             MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
     } else {
         eventLog.StopLogFile();
     }
+}
+
+void FSPDaemon::TellUnsaved(long error) {
+    char reason[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   static_cast<DWORD>(error), 0, reason, sizeof(reason), nullptr);
+    for (size_t n = std::strlen(reason); n && std::strchr("\r\n. ", reason[n - 1]); --n) reason[n - 1] = '\0';
+    char text[1024];
+    std::snprintf(text, sizeof(text),
+                  "The settings could not be saved in the registry (error %ld: %s). They hold only "
+                  "until VrelFSPd ends.\n\nThey are kept under HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane\\"
+                  "VrelFSPd, which only an administrator may change unless users were given the right: "
+                  "run VrelFSPd once as an administrator and make the change there, or let the setup "
+                  "program give users the right to change the settings.",
+                  error, reason);
+    MessageBoxA(hWnd, text, "VrelFSPd", MB_OK | MB_ICONWARNING);
 }
 
 void FSPDaemon::GetStatus(HMENU menu) {

@@ -5,14 +5,17 @@
 
 #include "Ctl3d.h"
 #include "Dialogs.h"
+#include "Help.h"
 #include "Main.h"
 #include "resource.h"
 
+// The setup program finds a running server by this class name
+// (installer/vfspd.nsi, RefuseWhileRunning), and so does tests/e2e/closewin.
 const char MainWindow::szClassName[] = "VrelFSPd";
 
 namespace {
 // Full path of one of the system's own programs: in the Windows directory,
-// else in the system directory (where Wine keeps its help viewer).
+// else in the system directory.
 void SystemProgram(const char* program, char* path) {
     size_t room = MAX_PATH - std::strlen(program) - 1;
     for (int system = 0; system < 2; ++system) {
@@ -218,8 +221,7 @@ void MainWindow::WMCommand(unsigned id, LPARAM) {
         daemon.TestFunction();
         break;
     case IDM_CONTENTS:
-        // Not WinHelpA: it starts the viewer by its bare name.
-        StartViewer(hWnd, "winhlp32.exe", "VFSPD.HLP");
+        ShowHelp(hWnd);
         break;
     case IDM_ABOUT:
         DialogBoxParamA(Main::hInstance, "ABOUT_DIALOG", hWnd, AboutDlgProc, 0);

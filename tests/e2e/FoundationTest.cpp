@@ -1,6 +1,8 @@
 // The server's endpoint end to end: reply bytes, dropped datagrams, receive
-// errors, first-run settings, port binding and a clean stop; the setup program.
+// errors, first-run settings, settings that cannot serve and a clean stop;
+// the setup program.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -21,6 +23,34 @@ std::string OnC(std::string winPath) {
     std::replace(winPath.begin(), winPath.end(), '\\', '/');
     return Prefix() + "/drive_c" + winPath.substr(2);
 }
+
+const std::string kCloseWin = std::string(VFSPD_WIN_DIR) + "/closewin.exe";
+
+// vfspd.exe started, unawaited, on registry values of types the harness
+// does not write ({key, name, type, data}; the rest read as defaults).
+struct Started {
+    explicit Started(const std::vector<std::vector<std::string>>& values) {
+        RunWine({"reg", "delete", "HKLM\\Software\\Quorvane", "/f"});
+        for (const auto& v : values)
+            RunWine({"reg", "add", "HKLM\\Software\\Quorvane\\VrelFSPd\\" + v[0], "/v", v[1], "/t", v[2], "/d", v[3], "/f"});
+        pid = StartWine({std::string(VFSPD_WIN_DIR) + "/vfspd.exe"}, dir.path);
+    }
+    // The text of the box captioned "VrelFSPd" once it shows; pressed OK.
+    std::string Box() {
+        std::string text;
+        WaitFor([&] { return RunWine({kCloseWin, "--dismiss", "VrelFSPd"}, "", &text) == 0; }, std::chrono::seconds(60));
+        return text;
+    }
+    // Closes the window, which must still be there; the exit status.
+    int Stop() {
+        int st = -1;
+        if (RunWine({kCloseWin}) != 0) kill(pid, SIGKILL);
+        waitpid(pid, &st, 0);
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    TempDir dir;
+    pid_t pid;
+};
 } // namespace
 
 TEST(Endpoint, AnswersRequestsDropsMalformedOnesAndStopsCleanly) {
@@ -117,15 +147,39 @@ TEST(Endpoint, AFirstRunStoresTheDefaultsAndServesTheDefaultRoot) {
     EXPECT_TRUE(HasLine(server.Log(), "[127.0.0.1]: Get version information"));
 }
 
-TEST(Endpoint, APortAbove65535BindsItsLow16Bits) {
-    uint16_t free = FreeUdpPort();
-    Settings s;
-    s.port = 0x10000u + free;
-    Server server(s);
-    EXPECT_EQ(server.port, free);
-    Client c(free);
-    EXPECT_TRUE(c.Transact(Request(0x10, 0, 1, 0)));
-    EXPECT_EQ(server.Stop(), 0);
+// Paths stored as REG_EXPAND_SZ are expanded (they were ignored, and C:\
+// served). A root of any other type serves nothing rather than the
+// default; a port outside 1 to 65535 binds nothing, where its low 16 bits
+// bound a port no client looks at. The operator is told; the window stays.
+TEST(Endpoint, ExpandedPathsServeAndSettingsThatCannotServeBindOrServeNothing) {
+    TempDir base;
+    std::filesystem::create_directories(base.path + "/pub");
+    WriteFile(base.path + "/pub/f", "expanded");
+    setenv("VFSPD_E2E_BASE", WinPath(base.path).c_str(), 1);
+    const uint16_t port = FreeUdpPort();
+    const std::vector<std::string> portValue{"Server", "FSPPort", "REG_DWORD", std::to_string(port)};
+    Started expanded({portValue, {"Location", "RootPath", "REG_EXPAND_SZ", "%VFSPD_E2E_BASE%\\pub"},
+                      {"Location", "LogPath", "REG_EXPAND_SZ", "%VFSPD_E2E_BASE%\\x.log"}});
+    Client probe(port);
+    std::optional<Bytes> r;
+    ASSERT_TRUE(WaitFor([&] { return (r = probe.Transact(Request(0x42, 0, 1, 0, Text("f")))).has_value(); },
+                        std::chrono::seconds(60)));
+    EXPECT_EQ(Decode(*r).DataText(), "expanded");
+    EXPECT_EQ(expanded.Stop(), 0);
+    EXPECT_TRUE(HasLine(ReadFile(base.path + "/x.log"), "[127.0.0.1]: Downloaded " + WinPath(base.path + "/pub/f")));
+
+    Started dword({portValue, {"Location", "RootPath", "REG_DWORD", "1"}});
+    EXPECT_NE(dword.Box().find("The server root in the registry cannot be served"), std::string::npos);
+    EXPECT_EQ(Raw(port).Ask(0x42, Text("f")).DataText(), "Unable to open file: f");
+    EXPECT_EQ(dword.Stop(), 0);
+
+    const std::string wide = std::to_string(0x10000u + port);
+    Started wrapped({{"Server", "FSPPort", "REG_DWORD", wide}, {"Location", "RootPath", "REG_SZ", WinPath(base.path)}});
+    EXPECT_NE(wrapped.Box().find("The port in the registry (" + wide + ") cannot be used"), std::string::npos);
+    probe.Send(Request(0x10, 0, 3, 0));
+    EXPECT_FALSE(probe.Receive(std::chrono::milliseconds(1500)));
+    EXPECT_EQ(wrapped.Stop(), 0);
+    unsetenv("VFSPD_E2E_BASE");
 }
 
 // The setup program: a silent install, the installed copy serving from the
@@ -137,6 +191,7 @@ TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
     auto reg = RegQuery(key);
     EXPECT_EQ(reg["InstallLocation"], winDir);
     EXPECT_EQ(reg["UninstallString"], "\"" + winDir + "\\uninstall.exe\"");
+    EXPECT_TRUE(Exists(OnC(winDir) + "/VFSPD.CHM"));
     // A folder of the user's, where the link holds its name in UTF-16.
     std::string work = reg["WorkingDirectory"], link = OnC(reg["StartMenuEntry"]), wide;
     ASSERT_EQ(work.rfind("C:\\users\\", 0), 0u) << work;

@@ -233,16 +233,18 @@ TEST_F(MainWindowTest, TheViewersAreTheSystemsOwn) {
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof(previous), previous);
     WriteFileText(dir.File("notepad.exe"), "not a program");
-    WriteFileText(dir.File("winhlp32.exe"), "not a program");
+    WriteFileText(dir.File("VFSPD.CHM"), "not a help file");
     ASSERT_TRUE(SetCurrentDirectoryA(dir.path.c_str()));
     DialogDriver boxes;
     SendMessageA(Hwnd(), WM_COMMAND, IDM_VIEWLOG, 0);
     SendMessageA(Hwnd(), WM_COMMAND, IDM_CONTENTS, 0);
     SetCurrentDirectoryA(previous);
     EXPECT_TRUE(boxes.opened.empty());
-    // Notepad on the configured log; Wine's help viewer, in a box of its
-    // own, on the help file that does not ship.
-    for (auto [cls, caption] : {std::pair("Notepad", "server log.txt - Notepad"), std::pair("#32770", "ERROR")}) {
+    // The help beside the program, in this process; Notepad on the configured log.
+    HWND help = FindWindowA(nullptr, "VrelFSPd Help");
+    ASSERT_NE(help, nullptr);
+    DestroyWindow(help);
+    for (auto [cls, caption] : {std::pair("Notepad", "server log.txt - Notepad")}) {
         HWND viewer = nullptr;
         ASSERT_TRUE(PumpUntil([&] { return (viewer = FindWindowA(cls, caption)) != nullptr; }, 30000)) << cls;
         DWORD pid = 0;

@@ -2,6 +2,8 @@
 
 #include "../../settings/RegistryKey.h"
 
+#include <sddl.h>
+
 namespace {
 const char kScratch[] = "SOFTWARE\\VfspdTests\\Scratch";
 
@@ -117,4 +119,30 @@ TEST_F(RegistryKeyTest, EnumeratesValuesAndStopsAtTheEnd) {
     EXPECT_EQ(key.GetEnumDWORD(2, &name, &v), 0);
     EXPECT_EQ(name, "kept");
     EXPECT_EQ(data, "kept");
+}
+
+// A key this user may read but not change (HKEY_LOCAL_MACHINE for a user
+// who is no administrator) is still read, or the defaults would serve; its
+// writes fail and say why.
+TEST_F(RegistryKeyTest, AKeyThisUserMayOnlyReadIsReadAndItsWritesFail) {
+    HKEY h = nullptr;
+    ASSERT_EQ(RegistryKey(kScratch).SaveDWORD("Port", 2121), 1);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratch, 0, WRITE_DAC, &h), ERROR_SUCCESS);
+    auto dacl = [&](const char* sddl) {
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr);
+        EXPECT_EQ(RegSetKeySecurity(h, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
+        LocalFree(sd);
+    };
+    dacl("D:P(A;;KR;;;WD)");
+    {
+        RegistryKey key(kScratch);
+        unsigned long v = 0;
+        EXPECT_EQ(key.GetDWORD("Port", &v), 1);
+        EXPECT_EQ(v, 2121ul);
+        EXPECT_EQ(key.SaveDWORD("Port", 21), 0);
+        EXPECT_EQ(key.lastError, ERROR_ACCESS_DENIED);
+    }
+    dacl("D:P(A;;KA;;;WD)");
+    RegCloseKey(h);
 }

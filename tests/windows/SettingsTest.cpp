@@ -4,16 +4,12 @@
 
 #include "../../engine/FSPDaemon.h"
 #include "../../settings/RegistryKey.h"
-#include "../../ui/resource.h"
 #include "GuiTest.h"
 #include "WinTest.h"
 
 namespace {
 const char kServer[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Server";
 const char kLocation[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Location";
-
-bool Checked(HMENU menu, UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0; }
-bool Grayed(HMENU menu, UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
 
 class SettingsTest : public testing::Test {
 protected:
@@ -22,28 +18,27 @@ protected:
 };
 } // namespace
 
-TEST_F(SettingsTest, FirstRunWritesTheDefaults) {
+// A write that really fails: a volatile key takes no lasting subkeys. The
+// first run's defaults serve, and each failed save is told in one box.
+TEST_F(SettingsTest, SettingsThatCannotBeStoredAreToldOnceAndHold) {
+    HKEY parent;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvane\\VrelFSPd", 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &parent, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(parent);
     FSPDaemon d;
-    d.logging = 0;
+    BoxCatcher boxes;
     d.LoadSettings();
-    d.eventLog.StopLogFile();
-    EXPECT_EQ(d.port, 21);
+    EXPECT_EQ(d.unsavedError, ERROR_CHILD_MUST_BE_VOLATILE); // told by the start-up, once it serves
     EXPECT_STREQ(d.rootPath, "C:\\");
-    EXPECT_STREQ(d.logPath, "VFSPD.LOG");
-    EXPECT_EQ(d.logging, 1);
-    EXPECT_EQ(d.uploadOnly | d.readWrite | d.revName | d.privMode | d.thruOut, 0);
-    EXPECT_EQ(d.acceptRequests, 1);
-
-    EXPECT_EQ(StoredFlag("FSPPort"), 21ul);
-    EXPECT_EQ(StoredFlag("Logging"), 1ul);
-    EXPECT_EQ(StoredFlag("UploadOnly"), 0ul); // read-only until the operator says otherwise
-    EXPECT_EQ(StoredFlag("ReadWrite"), 0ul);
-    EXPECT_EQ(StoredFlag("RevName"), 0ul);
-    EXPECT_EQ(StoredFlag("PrivMode"), 0ul);
-    EXPECT_EQ(StoredFlag("ThruOut"), 0ul);
-    EXPECT_EQ(StoredText("RootPath"), "C:\\");
-    EXPECT_EQ(StoredText("LogPath"), "VFSPD.LOG");
-    DeleteFileA("VFSPD.LOG");
+    d.logging = 0;
+    d.readWrite = 8;
+    d.SaveSettings();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].caption, "VrelFSPd");
+    EXPECT_EQ(boxes.boxes[0].text.rfind("The settings could not be saved in the registry (error 1021", 0), 0u)
+        << boxes.boxes[0].text;
+    EXPECT_EQ(d.readWrite, 8);
 }
 
 TEST_F(SettingsTest, SavedSettingsLoadBackAndMissingValuesReadAsDefaults) {
@@ -108,48 +103,25 @@ TEST_F(SettingsTest, PathsThatCannotServeAreRefusedAndKept) {
     }
 }
 
-TEST_F(SettingsTest, MenuMarksMirrorTheFlagsAndReadBackAsEight) {
-    HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), "FSPD_MENU");
-    ASSERT_NE(menu, nullptr);
+// An expandable root serves expanded, and a save keeps the operator's
+// variable rather than its expansion.
+TEST_F(SettingsTest, AnExpandableRootIsExpandedAndKeptAsWritten) {
     TempDir dir;
+    SetEnvironmentVariableA("VFSPD_TEST_DIR", dir.path.c_str());
+    StoreSettings(GuiSettings{21, "", dir.File("x.log"), 0, 0, 0, 0, 0, 0});
+    const char stored[] = "%VFSPD_TEST_DIR%\\pub";
+    RegSetValueExA(RegistryKey(kLocation).hKey, "RootPath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(stored),
+                   sizeof(stored));
     FSPDaemon d;
-    d.DefaultSettings();
-    std::strcpy(d.logPath, dir.File("m.log").c_str());
-    d.uploadOnly = 1;
-    d.readWrite = 0;
-    d.logging = 1;
-    d.revName = 1;
-    d.SetStatus(menu);
-    EXPECT_TRUE(Checked(menu, IDM_ACCEPT));
-    EXPECT_TRUE(Checked(menu, IDM_UPLOADONLY));
-    EXPECT_FALSE(Checked(menu, IDM_READWRITE));
-    EXPECT_TRUE(Checked(menu, IDM_LOGGING));
-    EXPECT_TRUE(Checked(menu, IDM_REVNAME));
-    EXPECT_FALSE(Checked(menu, IDM_PRIVMODE));
-    EXPECT_FALSE(Grayed(menu, IDM_UPLOADONLY));
-    // The three advertised-only items stay grayed whatever the flags say.
-    EXPECT_TRUE(Grayed(menu, IDM_REVNAME));
-    EXPECT_TRUE(Grayed(menu, IDM_THRUOUT));
-
-    d.readWrite = 1;
-    d.SetStatus(menu);
-    EXPECT_TRUE(Grayed(menu, IDM_UPLOADONLY));
-    EXPECT_TRUE(Checked(menu, IDM_UPLOADONLY)); // graying keeps the mark
-
-    d.GetStatus(menu);
-    EXPECT_EQ(d.readWrite, 8);
-    EXPECT_EQ(d.uploadOnly, 8);
-    EXPECT_EQ(d.acceptRequests, 8);
-    EXPECT_EQ(d.privMode, 0);
+    d.LoadSettings();
+    EXPECT_EQ(d.rootUsable, 1);
+    EXPECT_EQ(std::string(d.rootPath), dir.File("pub"));
+    std::strcat(d.rootPath, "\\"); // as the start-up puts it on
     d.SaveSettings();
-    EXPECT_EQ(StoredFlag("ReadWrite"), 8ul);
-    EXPECT_EQ(StoredFlag("Logging"), 8ul);
-    EXPECT_EQ(StoredFlag("PrivMode"), 0ul);
-    EXPECT_TRUE(d.eventLog.IsOpen()); // saving with logging on starts the log
-    d.logging = 0;
-    d.SaveSettings();
-    EXPECT_FALSE(d.eventLog.IsOpen());
-    DestroyMenu(menu);
+    unsigned long type = 0;
+    std::string text;
+    EXPECT_EQ(RegistryKey(kLocation).GetExpandedString("RootPath", &text, &type), 1);
+    EXPECT_EQ(type, unsigned(REG_EXPAND_SZ));
 }
 
 TEST_F(SettingsTest, ALogThatCannotBeOpenedIsReportedAndTheSaveStillHappens) {
