@@ -32,6 +32,7 @@ constexpr Handler kHandlers[] = {
     {fsp::CC_GRAB_FILE, &FSPDaemon::GrabFile},
     {fsp::CC_GRAB_DONE, &FSPDaemon::GrabDone},
     {fsp::CC_STAT, &FSPDaemon::Stat},
+    {fsp::CC_RENAME, &FSPDaemon::Rename},
 };
 
 constexpr bool HandlersFollowPolicy() {
@@ -131,7 +132,11 @@ void FSPDaemon::IncomingMsg() {
     }
     ++requestCount;
     // Short, inconsistent and wrongly summed datagrams are dropped unanswered.
-    if (fsp::DecodeRequest(inPacket, n, this)) {
+    if (fsp::DecodeTooLong(inPacket, n, this)) {
+        std::snprintf(errorText, sizeof(errorText), "Packet too long: at most %u bytes of data",
+                      unsigned(fsp::kMaxRequestPayload));
+        ErrorMsg(errorText);
+    } else if (fsp::DecodeRequest(inPacket, n, this)) {
         const fsp::CommandPolicy* policy = fsp::FindPolicy(command);
         const bool remembered = policy && policy->remembered;
         const uint64_t now = GetTickCount64();
@@ -142,6 +147,7 @@ void FSPDaemon::IncomingMsg() {
                    reinterpret_cast<const sockaddr*>(&clientAddr), sizeof(clientAddr));
         } else {
             lastReplySize = 0;
+            changedCount = 0;
             if (!policy) {
                 ErrorMsg("Unsupported Command!");
             } else if (!fsp::Allowed(policy->access, uploadOnly, readWrite)) {
@@ -149,8 +155,12 @@ void FSPDaemon::IncomingMsg() {
             } else {
                 (this->*kHandlers[policy - fsp::kPolicy].serve)();
             }
-            if (remembered && lastReplySize)
-                replyCache.Keep(ClientKey(), inPacket, n, outPacket, lastReplySize, now);
+            if (remembered && lastReplySize) {
+                const char* changed[fsp::ReplyCache::kMaxPaths];
+                for (int i = 0; i < changedCount; ++i) changed[i] = changedPaths[i];
+                replyCache.Keep(ClientKey(), inPacket, n, outPacket, lastReplySize, now, changed,
+                                changedCount);
+            }
         }
     }
     // The count and the address lie below the logo's line; the logo never
@@ -198,7 +208,11 @@ int FSPDaemon::LocalPath(const char* requestPath, char* out) {
     return fsp::BuildLocalPath(out, rootPath, requestPath);
 }
 
-void FSPDaemon::PathChanged(const char*) {}
+void FSPDaemon::PathChanged(const char* local) {
+    replyCache.Forget(local);
+    if (changedCount < fsp::ReplyCache::kMaxPaths)
+        std::snprintf(changedPaths[changedCount++], fsp::kMaxPath, "%s", local);
+}
 
 void FSPDaemon::ExpireIdle() {
     uploadCache.Expire(GetTickCount64());
