@@ -402,15 +402,11 @@ TEST_F(Served, ListingsFollowChangesToTheDirectory) {
 
     // Nor does a later block name what was removed after the first was read.
     for (int i = 0; i < 60; ++i) WriteFile(dir + "/later-entry-" + std::to_string(i), "");
-    SetTime(dir, 819244800);
     Client c(server->port);
     ASSERT_TRUE(c.Transact(Request(0x41, 0, 1, 0, Text("changing\npw"))));
     for (int i = 0; i < 60; ++i) fs::remove(dir + "/later-entry-" + std::to_string(i));
     auto d = c.Transact(Request(0x41, 0, 2, 1024, Text("changing")));
-    ASSERT_TRUE(d);
-    Reply later = Decode(*d);
-    EXPECT_EQ(later.command, 0x41);
-    EXPECT_EQ(std::string(later.data.begin(), later.data.end()).find("later-entry"), std::string::npos);
+    EXPECT_TRUE(d && Decode(*d).command == 0x41 && Decode(*d).data.empty());
 }
 
 TEST_F(Served, RawDownloadsBlockByBlockToTheEnd) {
@@ -495,9 +491,7 @@ TEST_F(Served, RefusalsAnswerWithTheirTextAndLogIt) {
         {0x41, Text(longDir), "Directory " + longDir + " does not exist!"},
         {0x41, {}, "Directory  does not exist!"},
         {0x41, Text("empty", false), "Directory empty does not exist!"},
-        // A password after a newline is neither served nor quoted.
-        {0x41, Text("nothere\nsecret"), "Directory nothere does not exist!"},
-        {0x42, Text("files/missing\nsecret"), "Unable to open file: files/missing"},
+        {0x42, Text("files/missing\nsecret"), "Unable to open file: files/missing"}, // no password quoted
         // Inside the first 1024-byte block.
         {0x41, Text("hundred"), "Directory hundred has no block at that position!", 100},
     };

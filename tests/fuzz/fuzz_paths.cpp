@@ -20,12 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     std::string root = rest.substr(0, split < rest.size() ? split : rest.size());
     std::string request = rest.substr(root.size());
 
-    if (fsp::UsableRoot(root.c_str())) {
-        FUZZ_CHECK(root.size() + (root.back() == '\\' ? 0 : 1) < size_t(fsp::kMaxPath));
-        std::string names = "\\" + root + "\\";
-        std::replace(names.begin(), names.end(), '/', '\\');
-        FUZZ_CHECK(names.find("\\..\\") == std::string::npos);
-    }
+    std::string names = "\\" + root + "\\";
+    std::replace(names.begin(), names.end(), '/', '\\');
+    if (fsp::UsableRoot(root.c_str()))
+        FUZZ_CHECK(root.size() + (root.back() == '\\' ? 0 : 1) < size_t(fsp::kMaxPath) && names.find("\\..\\") == std::string::npos);
 
     char out[fsp::kMaxPath];
     std::memset(out, 'X', sizeof(out));

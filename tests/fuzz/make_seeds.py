@@ -40,7 +40,6 @@ write("fuzz_decode", [
     request(0x4A, 1, 10, 0),
     request(0x41, 1, 11, 0, b"abc"),          # no NUL
     request(0x4E, 1, 12, 4, b"old\npw\0", b"new\0"),  # rename, with a password
-    request(0x43, 1, 13, 0, b"y" * 4380),     # the largest piece
     request(0x20, 0, 0, 0),
 ])
 write("fuzz_reply", [
@@ -58,7 +57,6 @@ write("fuzz_paths", [
     bytes([8]) + b"Z:\\root\\\\\\server\\share",
     bytes([3]) + b"C:\\" + b"n" * 300,
     bytes([12]) + b"Z:\\srv\\fsp\\a/.VFSPD-0123456789abcdef.Part",
-    bytes([14]) + b"\\\\server\\share\\x",
 ])
 write("fuzz_logline", [
     b"Unsupported Command!",
