@@ -131,7 +131,8 @@ void FSPDaemon::IncomingMsg() {
         return;
     }
     ++requestCount;
-    // Short, inconsistent and wrongly summed datagrams are dropped unanswered.
+    // Short, inconsistent and wrongly summed datagrams are dropped unanswered;
+    // a well-formed one too long to serve is told so, never left to time out.
     if (fsp::DecodeTooLong(inPacket, n, this)) {
         std::snprintf(errorText, sizeof(errorText), "Packet too long: at most %u bytes of data",
                       unsigned(fsp::kMaxRequestPayload));
