@@ -205,8 +205,20 @@ int FSPDaemon::ErrorMsgf(const char* format, const char* clientText) {
 
 int FSPDaemon::LocalPath(const char* requestPath, char* out) {
     out[0] = '\0';
-    if (!rootUsable || !requestPath) return 0;
-    return fsp::BuildLocalPath(out, rootPath, requestPath);
+    if (!rootUsable || !requestPath || !fsp::BuildLocalPath(out, rootPath, requestPath)) return 0;
+    // Where the platform makes short (8.3) names, "VFSPD-~1.PAR" is another
+    // name of a hidden copy: a name with a '~' is judged by the entry's long
+    // name too, when it exists.
+    char full[fsp::kMaxPath];
+    DWORD n = std::strchr(requestPath, '~') ? GetLongPathNameA(out, full, sizeof(full)) : 0;
+    if (n > 0 && n < sizeof(full)) {
+        const char* last = std::strrchr(full, '\\');
+        if (fsp::ReservedName(last ? last + 1 : full)) {
+            out[0] = '\0';
+            return 0;
+        }
+    }
+    return 1;
 }
 
 void FSPDaemon::PathChanged(const char* local) {

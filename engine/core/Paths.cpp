@@ -85,6 +85,11 @@ bool NameAllowed(const char* name, size_t n) {
 }
 } // namespace
 
+int ReservedName(const char* name) {
+    size_t n = std::strlen(name);
+    return SameNameIgnoringCase(name, n, kUploadFolder) || IsHiddenCopy(name, n);
+}
+
 int BuildLocalPath(char* out, const char* root, const char* requestPath) {
     out[0] = '\0';
     size_t r = std::strlen(root);

@@ -43,6 +43,10 @@ char* CleanPath(char* path);
 // is the operator's and is not judged.
 int BuildLocalPath(char* out, const char* root, const char* requestPath);
 
+// Whether a name is one the server keeps for itself: the upload folder's,
+// or a hidden copy's, in any case.
+int ReservedName(const char* name);
+
 // Whether a request path names an entry below the root: 0 for a path of
 // separators and "." names only, which name the root itself. The root may
 // be listed but is never fetched, made, removed or replaced.

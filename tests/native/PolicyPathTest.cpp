@@ -106,6 +106,7 @@ TEST(Paths, LocalPathsStayUnderTheRoot) {
         EXPECT_EQ(Local("Z:\\srv\\", p), "<refused>") << p;
     for (const char* p : {".vfspd-1.partx", "x.vfspd-1.part", ".vfspd.part"})
         EXPECT_NE(Local("Z:\\srv\\", p), "<refused>") << p;
+    EXPECT_TRUE(ReservedName(".VFSPD-0.Part") && ReservedName("uploads.fsp") && !ReservedName(".vfspd-1.partx"));
 
     std::string root = "Z:\\";
     std::string fits(259 - root.size(), 'n');
