@@ -32,6 +32,7 @@ constexpr Handler kHandlers[] = {
     {fsp::CC_GRAB_FILE, &FSPDaemon::GrabFile},
     {fsp::CC_GRAB_DONE, &FSPDaemon::GrabDone},
     {fsp::CC_STAT, &FSPDaemon::Stat},
+    {fsp::CC_RENAME, &FSPDaemon::Rename},
 };
 
 constexpr bool HandlersFollowPolicy() {
@@ -145,8 +146,13 @@ void FSPDaemon::IncomingMsg() {
         return;
     }
     ++requestCount;
-    // Short, inconsistent and wrongly summed datagrams are dropped unanswered.
-    if (fsp::DecodeRequest(inPacket, n, this)) {
+    // Short, inconsistent and wrongly summed datagrams are dropped unanswered;
+    // a well-formed one too long to serve is told so, never left to time out.
+    if (fsp::DecodeTooLong(inPacket, n, this)) {
+        std::snprintf(errorText, sizeof(errorText), "Packet too long: at most %u bytes of data",
+                      unsigned(fsp::kMaxRequestPayload));
+        ErrorMsg(errorText);
+    } else if (fsp::DecodeRequest(inPacket, n, this)) {
         const fsp::CommandPolicy* policy = fsp::FindPolicy(command);
         const bool remembered = policy && policy->remembered;
         const uint64_t now = GetTickCount64();
@@ -157,6 +163,7 @@ void FSPDaemon::IncomingMsg() {
                    reinterpret_cast<const sockaddr*>(&clientAddr), sizeof(clientAddr));
         } else {
             lastReplySize = 0;
+            changedCount = 0;
             if (!policy) {
                 ErrorMsg("Unsupported Command!");
             } else if (!fsp::Allowed(policy->access, uploadOnly, readWrite)) {
@@ -164,8 +171,12 @@ void FSPDaemon::IncomingMsg() {
             } else {
                 (this->*kHandlers[policy - fsp::kPolicy].serve)();
             }
-            if (remembered && lastReplySize)
-                replyCache.Keep(ClientKey(), inPacket, n, outPacket, lastReplySize, now);
+            if (remembered && lastReplySize) {
+                const char* changed[fsp::ReplyCache::kMaxPaths];
+                for (int i = 0; i < changedCount; ++i) changed[i] = changedPaths[i];
+                replyCache.Keep(ClientKey(), inPacket, n, outPacket, lastReplySize, now, changed,
+                                changedCount);
+            }
         }
     }
 }
@@ -205,11 +216,27 @@ int FSPDaemon::ErrorMsgf(const char* format, const char* clientText) {
 
 int FSPDaemon::LocalPath(const char* requestPath, char* out) {
     out[0] = '\0';
-    if (!rootUsable || !requestPath) return 0;
-    return fsp::BuildLocalPath(out, rootPath, requestPath);
+    if (!rootUsable || !requestPath || !fsp::BuildLocalPath(out, rootPath, requestPath)) return 0;
+    // Where the platform makes short (8.3) names, "VFSPD-~1.PAR" is another
+    // name of a hidden copy: a name with a '~' is judged by the entry's long
+    // name too, when it exists.
+    char full[fsp::kMaxPath];
+    DWORD n = std::strchr(requestPath, '~') ? GetLongPathNameA(out, full, sizeof(full)) : 0;
+    if (n > 0 && n < sizeof(full)) {
+        const char* last = std::strrchr(full, '\\');
+        if (fsp::ReservedName(last ? last + 1 : full)) {
+            out[0] = '\0';
+            return 0;
+        }
+    }
+    return 1;
 }
 
-void FSPDaemon::PathChanged(const char*) {}
+void FSPDaemon::PathChanged(const char* local) {
+    replyCache.Forget(local);
+    if (changedCount < fsp::ReplyCache::kMaxPaths)
+        std::snprintf(changedPaths[changedCount++], fsp::kMaxPath, "%s", local);
+}
 
 void FSPDaemon::ExpireIdle() {
     uploadCache.Expire(GetTickCount64());

@@ -59,6 +59,7 @@ public:
     void GrabFile();
     void GrabDone();
     void Stat();
+    void Rename();
 
     // Dialogs (ui/Dialogs.cpp).
     INT_PTR Configure();
@@ -78,6 +79,10 @@ public:
     // The request's path as the client sent it, for the messages and log
     // lines that quote it: up to its NUL, never past the bytes that arrived.
     const char* ShownPath() { return fsp::RequestPathText(*this, shownPath, sizeof(shownPath)); }
+    // The same of the second path, in the extra data (a rename's target).
+    const char* ShownExtraPath() {
+        return fsp::RequestExtraPathText(*this, shownExtraPath, sizeof(shownExtraPath));
+    }
 
     // The local path (kMaxPath bytes) of a request's path under the root.
     // Every handler that touches the file system builds its path here, so
@@ -91,7 +96,8 @@ public:
     }
     // Called by every handler that changed the entry at local path (made,
     // removed, replaced or renamed it), after it did: what is kept of that
-    // path for later requests is dropped here, in one place.
+    // path for later requests is dropped here, in one place, and the path
+    // is noted as one the request being served changed.
     void PathChanged(const char* local);
     // Forgets the unfinished uploads of idle clients, with their files. (Kept
     // replies expire as they are looked up.)
@@ -122,13 +128,20 @@ public:
     HWND hWnd = nullptr;
     char errorText[1024] = {};
     char shownPath[fsp::kMaxPayload + 1] = {};
+    char shownExtraPath[fsp::kMaxPayload + 1] = {};
     EventLog eventLog;
     unsigned long requestCount = 0;
-    unsigned char inPacket[fsp::kMaxPacket] = {};
+    // The largest datagram UDP carries: every datagram arrives whole, so one
+    // too long to serve can still be checked and answered.
+    static constexpr int kReceiveBuffer = 65536;
+    unsigned char inPacket[kReceiveBuffer] = {};
     unsigned char outPacket[fsp::kMaxPacket] = {};
     sockaddr_in clientAddr = {};
 
 private:
     bool wsaStarted = false;
     int lastReplySize = 0; // of the reply Reply sent last
+    // The local paths the request being served changed, for the resend memory.
+    char changedPaths[fsp::ReplyCache::kMaxPaths][fsp::kMaxPath] = {};
+    int changedCount = 0;
 };

@@ -5,13 +5,17 @@
 // all, each forgotten after idleMs without use. When an insert would pass
 // a bound, the least recently used entry goes first (of that address, or
 // of all), so a flood of new clients cannot starve one that keeps working.
-// Platform-free; the caller gives the time, in milliseconds.
+// Every operation but Expire and Clear takes constant time: entries are
+// indexed by client and by address. Platform-free; the caller gives the
+// time, in milliseconds.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <list>
+#include <unordered_map>
 
 namespace fsp {
 
@@ -20,24 +24,31 @@ constexpr size_t kClientKeySize = 6;
 template <typename T>
 class ClientTable {
 public:
+    struct Slot;
+    using SlotList = std::list<Slot>;
+    using AddressOrder = std::list<typename SlotList::iterator>; // most recently used first
     struct Slot {
         unsigned char client[kClientKeySize];
         uint64_t lastUsed;
         T value;
+        typename AddressOrder::iterator inAddress; // this slot's place in its address's order
     };
 
     ClientTable(size_t maxTotal_, size_t maxPerAddress_, uint64_t idleMs_)
         : maxTotal(maxTotal_), maxPerAddress(maxPerAddress_), idleMs(idleMs_) {}
+    ClientTable(const ClientTable&) = delete;
+    ClientTable& operator=(const ClientTable&) = delete;
 
     // The client's entry, marked as used now; null when there is none.
     T* Find(const unsigned char* client, uint64_t now) {
-        for (auto it = slots.begin(); it != slots.end(); ++it)
-            if (std::memcmp(it->client, client, kClientKeySize) == 0) {
-                it->lastUsed = now;
-                slots.splice(slots.begin(), slots, it);
-                return &slots.front().value;
-            }
-        return nullptr;
+        auto found = byClient.find(Key(client));
+        if (found == byClient.end()) return nullptr;
+        auto it = found->second;
+        it->lastUsed = now;
+        slots.splice(slots.begin(), slots, it);
+        AddressOrder& order = byAddress[Address(client)];
+        order.splice(order.begin(), order, it->inAddress);
+        return &it->value;
     }
 
     // A new entry for a client that has none (see Find), made room for
@@ -46,30 +57,26 @@ public:
     T* Insert(const unsigned char* client, uint64_t now, Gone gone) {
         if (maxTotal == 0 || maxPerAddress == 0) return nullptr;
         Expire(now, gone);
-        size_t sameAddress = 0;
-        auto oldestOfAddress = slots.end();
-        for (auto it = slots.begin(); it != slots.end(); ++it)
-            if (SameAddress(it->client, client)) {
-                ++sameAddress;
-                oldestOfAddress = it;
-            }
-        if (sameAddress >= maxPerAddress) Drop(oldestOfAddress, gone);
+        auto same = byAddress.find(Address(client));
+        if (same != byAddress.end() && same->second.size() >= maxPerAddress)
+            Drop(same->second.back(), gone);
         while (slots.size() >= maxTotal) Drop(std::prev(slots.end()), gone);
         slots.emplace_front();
         Slot& s = slots.front();
         std::memcpy(s.client, client, kClientKeySize);
         s.lastUsed = now;
+        AddressOrder& order = byAddress[Address(client)];
+        order.push_front(slots.begin());
+        s.inAddress = order.begin();
+        byClient[Key(client)] = slots.begin();
         return &s.value;
     }
 
     // Forgets the client's entry, if any, handing its value to gone first.
     template <typename Gone>
     void Remove(const unsigned char* client, Gone gone) {
-        for (auto it = slots.begin(); it != slots.end(); ++it)
-            if (std::memcmp(it->client, client, kClientKeySize) == 0) {
-                Drop(it, gone);
-                return;
-            }
+        auto found = byClient.find(Key(client));
+        if (found != byClient.end()) Drop(found->second, gone);
     }
 
     // Forgets every entry unused for idleMs or longer.
@@ -86,20 +93,31 @@ public:
     }
 
     size_t Count() const { return slots.size(); }
-    const std::list<Slot>& Slots() const { return slots; }
+    const SlotList& Slots() const { return slots; }
 
 private:
+    static uint64_t Key(const unsigned char* c) {
+        uint64_t k = 0;
+        for (size_t i = 0; i < kClientKeySize; ++i) k = k << 8 | c[i];
+        return k;
+    }
     // The IPv4 address: the four bytes after the port.
-    static bool SameAddress(const unsigned char* a, const unsigned char* b) {
-        return std::memcmp(a + 2, b + 2, 4) == 0;
+    static uint32_t Address(const unsigned char* c) {
+        return uint32_t(c[2]) << 24 | uint32_t(c[3]) << 16 | uint32_t(c[4]) << 8 | c[5];
     }
     template <typename Gone>
-    void Drop(typename std::list<Slot>::iterator it, Gone& gone) {
+    void Drop(typename SlotList::iterator it, Gone& gone) {
         gone(it->value);
+        auto order = byAddress.find(Address(it->client));
+        order->second.erase(it->inAddress);
+        if (order->second.empty()) byAddress.erase(order);
+        byClient.erase(Key(it->client));
         slots.erase(it);
     }
 
-    std::list<Slot> slots; // most recently used first
+    SlotList slots; // most recently used first
+    std::unordered_map<uint64_t, typename SlotList::iterator> byClient;
+    std::unordered_map<uint32_t, AddressOrder> byAddress;
     size_t maxTotal;
     size_t maxPerAddress;
     uint64_t idleMs;

@@ -30,8 +30,8 @@ public:
 
     // The kept listing of dir, or null.
     Listing* Find(const std::string& dir);
-    // Whether l may serve a listing read from its start at now: young, and
-    // the directory's last-write time is still the one it was made at.
+    // Whether l may serve a block of a listing at now: young, and the
+    // directory's last-write time is still the one it was made at.
     static bool Fresh(const Listing& l, uint64_t now, uint64_t dirTime);
     // Keeps entries as the listing of dir, replacing any earlier one.
     Listing* Store(const std::string& dir, EntryList&& entries, uint64_t now, uint64_t dirTime);
@@ -47,8 +47,7 @@ public:
 
     static constexpr size_t kDefaultBytes = 32u << 20;
     static constexpr size_t kDefaultListings = 64;
-    // How long a listing serves requests at position 0 (later blocks are
-    // served from whatever is kept, so that a client's read stays whole).
+    // How long a listing serves requests.
     static constexpr uint64_t kYoungMs = 1000;
     // Block sizes kept per directory.
     static constexpr size_t kLayoutsPerListing = 4;

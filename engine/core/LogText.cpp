@@ -8,19 +8,34 @@
 namespace fsp {
 
 namespace {
-// Whether the n bytes at p (one character) may stand raw in a log line.
-bool Raw(const unsigned char* p, size_t n, uint32_t cp) {
-    if (n == 1) return cp >= 0x20 && cp != 0x7F;
-    return cp >= 0xA0 && cp != 0x2028 && cp != 0x2029 && !std::memchr(p, 0x85, n);
+// The characters that reorder the text around them when shown: a name
+// with one in it can read as another name (an .exe as a .txt).
+bool Bidirectional(uint32_t cp) {
+    return cp == 0x200E || cp == 0x200F || cp == 0x061C || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
+// Whether the n bytes at p (one character, next is the byte after it or
+// 0) may stand raw in a log line. A backslash before an 'x' would read as
+// the start of an escape, so it is escaped itself.
+bool Raw(const unsigned char* p, size_t n, uint32_t cp, unsigned char next) {
+    if (n == 1) return cp >= 0x20 && cp != 0x7F && !(cp == '\\' && next == 'x');
+    return cp >= 0xA0 && cp != 0x2028 && cp != 0x2029 && !Bidirectional(cp) &&
+           !std::memchr(p, 0x85, n);
+}
+
+// Where a text may be cut at byte n without splitting a UTF-8 character or
+// an escape (\xNN): n, or the start of the character or escape cut.
+size_t CutPoint(const char* s, size_t n) {
+    for (int k = 0; k < 3 && n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80; ++k) --n;
+    for (size_t k = 1; k <= 3 && k <= n; ++k)
+        if (s[n - k] == '\\' && s[n - k + 1] == 'x') return n - k;
+    return n;
 }
 
 size_t Append(char* out, size_t w, size_t limit, const char* s) {
     size_t n = std::strlen(s);
-    if (w + n > limit) {
-        n = limit > w ? limit - w : 0;
-        // Not inside a UTF-8 character: back to the start of the one cut.
-        for (int k = 0; k < 3 && n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80; ++k) --n;
-    }
+    if (w + n > limit) n = CutPoint(s, limit > w ? limit - w : 0);
     std::memcpy(out + w, s, n);
     return w + n;
 }
@@ -35,7 +50,7 @@ size_t EscapeControl(const char* text, char* out, size_t cap) {
     while (p < end) {
         uint32_t cp = *p;
         size_t n = Utf8Length(p, size_t(end - p), &cp);
-        bool raw = n != 0 && Raw(p, n, cp);
+        bool raw = n != 0 && Raw(p, n, cp, p + n < end ? p[n] : 0);
         if (n == 0) n = 1; // a byte that starts no character: escaped alone
         if (w + (raw ? n : 4 * n) >= cap) break;
         for (size_t i = 0; i < n; ++i, ++p) {

@@ -9,12 +9,14 @@ int CalcChecksum(const unsigned char* packet, int n, int outgoing) {
     uint32_t s = packet[0];
     for (int i = 2; i < n; ++i) s += packet[i];
     if (!outgoing) s += uint32_t(n);
-    // (s * 257) >> 8 folds the carry byte back in, as the protocol asks.
-    return int(((s * 257u) >> 8) & 0xFF);
+    // Folds the carry byte back in, as the protocol asks: the same as
+    // (s * 257) >> 8, which would overflow for a datagram of 64 KiB.
+    return int((s + (s >> 8)) & 0xFF);
 }
 
-int DecodeRequest(unsigned char* packet, int n, RequestRecord* rec) {
-    if (n < kHeaderSize || n > kMaxPacket) return 0;
+namespace {
+int Decode(unsigned char* packet, int n, RequestRecord* rec) {
+    if (n < kHeaderSize) return 0;
     rec->command = packet[0];
     rec->key = GetU16(packet + 2);
     rec->sequence = GetU16(packet + 4);
@@ -25,6 +27,19 @@ int DecodeRequest(unsigned char* packet, int n, RequestRecord* rec) {
     rec->data = rec->dataLength ? packet + kHeaderSize : nullptr;
     rec->extraData = rec->extraLength ? packet + kHeaderSize + rec->dataLength : nullptr;
     return CalcChecksum(packet, n, 0) == packet[1];
+}
+} // namespace
+
+int DecodeRequest(unsigned char* packet, int n, RequestRecord* rec) {
+    return n <= kMaxRequestPacket && Decode(packet, n, rec);
+}
+
+int DecodeTooLong(unsigned char* packet, int n, RequestRecord* rec) {
+    if (n <= kMaxRequestPacket || !Decode(packet, n, rec)) return 0;
+    rec->dataLength = 0;
+    rec->extraLength = 0;
+    rec->data = rec->extraData = nullptr;
+    return 1;
 }
 
 int BuildReply(unsigned char* out, uint8_t command, uint32_t key, uint32_t sequence,

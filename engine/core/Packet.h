@@ -12,6 +12,7 @@ namespace fsp {
 
 constexpr int kHeaderSize = 12;
 constexpr int kMaxPacket = kHeaderSize + int(kMaxPayload); // the largest reply
+constexpr int kMaxRequestPacket = kHeaderSize + int(kMaxRequestPayload); // the largest request
 
 // Command codes of the published FSP protocol.
 enum Command : uint8_t {
@@ -30,6 +31,7 @@ enum Command : uint8_t {
     CC_GRAB_FILE = 0x4B,
     CC_GRAB_DONE = 0x4C,
     CC_STAT = 0x4D,
+    CC_RENAME = 0x4E,
 };
 
 // Checksum of n bytes with byte 1 left out. outgoing = 0 checks a request
@@ -37,10 +39,16 @@ enum Command : uint8_t {
 int CalcChecksum(const unsigned char* packet, int n, int outgoing);
 
 // Decodes n received bytes into rec. Returns 1 for a well-formed request
-// with a good checksum; 0 for one to drop silently: shorter than a header,
-// a data length running past the bytes received, or a wrong checksum.
-// On 0, rec may be partly rewritten and must not be served.
+// with a good checksum of at most kMaxRequestPacket bytes; 0 for one not to
+// serve: shorter than a header, a data length running past the bytes
+// received, a wrong checksum, or too long. On 0, rec may be partly
+// rewritten and must not be served.
 int DecodeRequest(unsigned char* packet, int n, RequestRecord* rec);
+// Whether n received bytes are a request longer than kMaxRequestPacket that
+// is otherwise well-formed, with a good checksum over all of its bytes:
+// such a request is answered with an error, not served. On 1, rec holds
+// the header (command, key, sequence, position) and no data.
+int DecodeTooLong(unsigned char* packet, int n, RequestRecord* rec);
 
 // Lays out a reply in out (kMaxPacket bytes) and returns its size, or 0
 // when data and extra data do not fit (nothing is written then).

@@ -48,6 +48,19 @@ bool IsDeviceName(const char* name, const char* end) {
            u[3] <= '9';
 }
 
+bool StartsIgnoringCase(const char* name, size_t n, const char* part) {
+    size_t m = std::strlen(part);
+    return m <= n && SameNameIgnoringCase(name, m, part);
+}
+
+// A name an install uses for its copy across volumes, in any case.
+bool IsHiddenCopy(const char* name, size_t n) {
+    size_t suffix = std::strlen(kHiddenCopySuffix);
+    return n >= std::strlen(kHiddenCopyPrefix) + suffix &&
+           StartsIgnoringCase(name, n, kHiddenCopyPrefix) &&
+           SameNameIgnoringCase(name + n - suffix, suffix, kHiddenCopySuffix);
+}
+
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 // A name that stands for the directory it is in: "" (between two
@@ -68,9 +81,14 @@ bool NameAllowed(const char* name, size_t n) {
         if (c < 0x20 || std::strchr(":*?\"<>|", c)) return false;
     }
     if (IsDeviceName(name, name + n)) return false;
-    return !SameNameIgnoringCase(name, n, kUploadFolder);
+    return !SameNameIgnoringCase(name, n, kUploadFolder) && !IsHiddenCopy(name, n);
 }
 } // namespace
+
+int ReservedName(const char* name) {
+    size_t n = std::strlen(name);
+    return SameNameIgnoringCase(name, n, kUploadFolder) || IsHiddenCopy(name, n);
+}
 
 int BuildLocalPath(char* out, const char* root, const char* requestPath) {
     out[0] = '\0';

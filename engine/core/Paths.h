@@ -38,9 +38,14 @@ char* CleanPath(char* path);
 // or when the request path is not valid UTF-8 or holds a ".." name, a
 // character no file name may hold (a colon, a wildcard, a control
 // character), a device name (CON, NUL, COM1, lpt1.txt ...), a name that
-// ends in a dot or a blank, or the upload folder's name. The root itself is
-// the operator's and is not judged.
+// ends in a dot or a blank, the upload folder's name, or a hidden copy's
+// (kHiddenCopyPrefix ... kHiddenCopySuffix, in any case). The root itself
+// is the operator's and is not judged.
 int BuildLocalPath(char* out, const char* root, const char* requestPath);
+
+// Whether a name is one the server keeps for itself: the upload folder's,
+// or a hidden copy's, in any case.
+int ReservedName(const char* name);
 
 // Whether a request path names an entry below the root: 0 for a path of
 // separators and "." names only, which name the root itself. The root may

@@ -46,6 +46,8 @@ inline constexpr CommandPolicy kPolicy[] = {
     // reply for an old server: it is answered at every level, never with
     // an error.
     {CC_STAT, Access::Always, nullptr, 0},
+    // Takes a name away from where it was, as a delete does.
+    {CC_RENAME, Access::ReadWrite, "RENAME:  Access Denied", 1},
 };
 
 // The policy of a served command code (a row of kPolicy), or null for an

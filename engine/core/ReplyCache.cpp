@@ -19,7 +19,7 @@ bool SameRequest(const std::vector<unsigned char>& kept, const unsigned char* re
 
 int ReplyCache::Answer(const unsigned char* client, const unsigned char* request, int n,
                        uint64_t now, unsigned char* out) {
-    table.Expire(now, [](Kept&) {});
+    table.Expire(now, [this](Kept& k) { Unindex(k); });
     Kept* k = table.Find(client, now);
     if (!k || !SameRequest(k->request, request, n) || k->reply.size() < size_t(kHeaderSize))
         return 0;
@@ -32,14 +32,55 @@ int ReplyCache::Answer(const unsigned char* client, const unsigned char* request
 }
 
 void ReplyCache::Keep(const unsigned char* client, const unsigned char* request, int n,
-                      const unsigned char* reply, int m, uint64_t now) {
-    if (n < kHeaderSize || n > kMaxPacket || m < kHeaderSize || m > kMaxPacket) return;
+                      const unsigned char* reply, int m, uint64_t now, const char* const* paths,
+                      int pathCount) {
+    auto gone = [this](Kept& k) { Unindex(k); };
+    if (n < kHeaderSize || n > kMaxRequestPacket || m < kHeaderSize || m > kMaxPacket ||
+        reply[0] == CC_ERR) {
+        table.Remove(client, gone);
+        return;
+    }
     Kept* k = table.Find(client, now);
-    if (!k) k = table.Insert(client, now, [](Kept&) {});
+    if (!k) k = table.Insert(client, now, gone);
     if (!k) return;
+    Unindex(*k);
     k->request.assign(request, request + n);
     k->request[1] = k->request[4] = k->request[5] = 0;
     k->reply.assign(reply, reply + m);
+    Client c;
+    std::memcpy(c.data(), client, c.size());
+    for (int i = 0; i < pathCount && i < kMaxPaths; ++i)
+        k->paths.push_back(byPath.emplace(Folded(paths[i]), c));
+}
+
+void ReplyCache::Forget(const char* path) {
+    // The path itself and whatever lies below it: "p" and "p\..." (the
+    // names between sort after '\' and before ']').
+    std::string p = Folded(path);
+    std::vector<Client> gone;
+    auto collect = [&](PathIndex::iterator from, PathIndex::iterator to) {
+        for (auto it = from; it != to; ++it) gone.push_back(it->second);
+    };
+    auto same = byPath.equal_range(p);
+    collect(same.first, same.second);
+    collect(byPath.lower_bound(p + '\\'), byPath.lower_bound(p + ']'));
+    for (const Client& c : gone) table.Remove(c.data(), [this](Kept& k) { Unindex(k); });
+}
+
+void ReplyCache::Clear() {
+    table.Clear([this](Kept& k) { Unindex(k); });
+}
+
+void ReplyCache::Unindex(Kept& k) {
+    for (PathIndex::iterator it : k.paths) byPath.erase(it);
+    k.paths.clear();
+}
+
+std::string ReplyCache::Folded(const char* path) {
+    std::string s(path);
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return s;
 }
 
 } // namespace fsp

@@ -1,14 +1,24 @@
-// The last reply to each client's last state-changing request. A client
-// that gets no reply sends the same request again, with the same key; run
-// again, an install or a make-directory that worked the first time would
-// fail, and the client would report a failure for work that was done. A
-// request equal to the client's last one in everything but its sequence
-// number and checksum is answered with the kept reply instead.
-// Platform-free.
+// The last reply to each client's last state-changing request, when that
+// request did its work. A client that gets no reply sends the same request
+// again, with the same key; run again, an install or a make-directory that
+// worked the first time would fail, and the client would report a failure
+// for work that was done. A request equal to the client's last kept one in
+// everything but its sequence number and checksum is answered with the
+// kept reply instead.
+//
+// Only work done is kept: a refusal or a failure is answered afresh, so it
+// is never replayed after access was granted or the cause went away. And a
+// kept reply is forgotten as soon as any later request changes a path its
+// request changed (or anything below it): a new session that happens to
+// reuse the port and key then has its request run, never told "ok" for a
+// change that another client has undone since. Platform-free.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "ClientTable.h"
@@ -22,8 +32,13 @@ public:
     static constexpr size_t kMaxClients = 1024;
     static constexpr size_t kMaxPerAddress = 64;
     static constexpr uint64_t kLifetimeMs = 60000;
+    // The paths one request may change: a rename changes two.
+    static constexpr int kMaxPaths = 2;
 
     ReplyCache() : table(kMaxClients, kMaxPerAddress, kLifetimeMs) {}
+    ReplyCache(const ReplyCache&) = delete;
+    ReplyCache& operator=(const ReplyCache&) = delete;
+    ~ReplyCache() { Clear(); }
 
     // When the request (n bytes, a whole datagram) repeats the client's last
     // kept one, lays the kept reply out in out (kMaxPacket bytes) with the
@@ -31,18 +46,33 @@ public:
     // otherwise 0.
     int Answer(const unsigned char* client, const unsigned char* request, int n, uint64_t now,
                unsigned char* out);
-    // Keeps reply (m bytes) as the answer to request (n bytes).
+    // Keeps reply (m bytes) as the answer to request (n bytes), which changed
+    // the local paths given (pathCount of them, at most kMaxPaths). An error
+    // reply is not kept: it forgets what the client had kept instead.
     void Keep(const unsigned char* client, const unsigned char* request, int n,
-              const unsigned char* reply, int m, uint64_t now);
+              const unsigned char* reply, int m, uint64_t now, const char* const* paths,
+              int pathCount);
+    // Forgets every kept reply whose request changed local path, or an entry
+    // below it. Names are compared without regard to case, as the platform
+    // does.
+    void Forget(const char* path);
+    void Clear();
 
     size_t Count() const { return table.Count(); }
 
 private:
+    using Client = std::array<unsigned char, kClientKeySize>;
+    using PathIndex = std::multimap<std::string, Client>;
     struct Kept {
         std::vector<unsigned char> request; // sequence and checksum zeroed
         std::vector<unsigned char> reply;
+        std::vector<PathIndex::iterator> paths;
     };
+    void Unindex(Kept& k);
+    static std::string Folded(const char* path);
+
     ClientTable<Kept> table;
+    PathIndex byPath; // folded path of each kept request's changes
 };
 
 } // namespace fsp

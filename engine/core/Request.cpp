@@ -6,21 +6,55 @@
 
 namespace fsp {
 
-const char* RequestText(const RequestRecord& rec) {
-    if (!rec.data || rec.dataLength == 0) return "";
-    if (!std::memchr(rec.data, 0, rec.dataLength)) return nullptr;
-    return reinterpret_cast<const char*>(rec.data);
+namespace {
+size_t ExtraBytes(const RequestRecord& rec) {
+    return rec.extraData && rec.extraLength > 0 ? size_t(rec.extraLength) : 0;
+}
+
+// The path in the n bytes at p: up to the NUL, cut at a newline before it;
+// copied to copy (kMaxRequestPayload bytes) only when cut.
+const char* PathIn(const unsigned char* p, size_t n, char* copy) {
+    if (!p || n == 0) return "";
+    const void* nul = std::memchr(p, 0, n);
+    if (!nul) return nullptr;
+    size_t len = size_t(static_cast<const unsigned char*>(nul) - p);
+    const void* newline = std::memchr(p, '\n', len);
+    if (!newline) return reinterpret_cast<const char*>(p);
+    len = size_t(static_cast<const unsigned char*>(newline) - p);
+    if (len >= kMaxRequestPayload) return nullptr; // more than any request holds
+    std::memcpy(copy, p, len);
+    copy[len] = '\0';
+    return copy;
+}
+
+const char* ShownIn(const unsigned char* p, size_t n, char* out, int cap) {
+    if (cap <= 0) return out;
+    if (n > size_t(cap - 1)) n = size_t(cap - 1);
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] == 0 || p[i] == '\n') {
+            n = i;
+            break;
+        }
+    if (n) std::memcpy(out, p, n);
+    out[n] = '\0';
+    return out;
+}
+} // namespace
+
+const char* RequestText(RequestRecord& rec) {
+    return PathIn(rec.data, rec.data ? rec.dataLength : 0, rec.pathText);
+}
+
+const char* RequestExtraText(RequestRecord& rec) {
+    return PathIn(rec.extraData, ExtraBytes(rec), rec.extraPathText);
 }
 
 const char* RequestPathText(const RequestRecord& rec, char* out, int cap) {
-    if (cap <= 0) return out;
-    size_t n = rec.data ? rec.dataLength : 0;
-    if (n > size_t(cap - 1)) n = size_t(cap - 1);
-    const void* nul = n ? std::memchr(rec.data, 0, n) : nullptr;
-    if (nul) n = size_t(static_cast<const unsigned char*>(nul) - rec.data);
-    if (n) std::memcpy(out, rec.data, n);
-    out[n] = '\0';
-    return out;
+    return ShownIn(rec.data, rec.data ? rec.dataLength : 0, out, cap);
+}
+
+const char* RequestExtraPathText(const RequestRecord& rec, char* out, int cap) {
+    return ShownIn(rec.extraData, ExtraBytes(rec), out, cap);
 }
 
 uint32_t RequestBlockSize(const RequestRecord& rec) {

@@ -9,6 +9,9 @@ namespace fsp {
 // The most data and extra data a reply carries, and so the largest block of
 // a listing or a file that is sent.
 constexpr uint32_t kMaxPayload = 1024;
+// The most data and extra data a request may carry: clients that send
+// bigger upload pieces go up to this. Replies stay within kMaxPayload.
+constexpr uint32_t kMaxRequestPayload = 4380;
 
 // The request being served. `data` and `extraData` point into the receive
 // buffer and are valid until the next datagram is read.
@@ -21,17 +24,28 @@ struct RequestRecord {
     int32_t extraLength = 0;
     unsigned char* data = nullptr;
     unsigned char* extraData = nullptr;
+    // Where a path that a password follows is copied to, so that the
+    // receive buffer keeps the bytes that arrived (a resend is recognised
+    // by them).
+    char pathText[kMaxRequestPayload] = {};
+    char extraPathText[kMaxRequestPayload] = {};
 };
 
-// The text a path-carrying request sends: the data up to its NUL. A request
-// without data sends the empty text. Returns nullptr when the data holds no
-// NUL within its dataLength bytes, so nothing past the datagram is read.
-const char* RequestText(const RequestRecord& rec);
+// The path a path-carrying request names: its data up to the NUL, and up to
+// a newline before that: a client may append "\n" and a password to any
+// path, and this server has no password. A request without data names the
+// empty path. Returns nullptr when the data holds no NUL within its
+// dataLength bytes, so nothing past the datagram is read.
+const char* RequestText(RequestRecord& rec);
+// The same of the extra data (the second path of a rename).
+const char* RequestExtraText(RequestRecord& rec);
 
-// The request's data as text for a message or a log line: up to its NUL,
-// or all of its bytes when it has none. Always NUL-terminated in out (cap
-// bytes).
+// The request's path as text for a message or a log line: up to its NUL or
+// newline, or all of its bytes when it has neither. Never the password.
+// Always NUL-terminated in out (cap bytes).
 const char* RequestPathText(const RequestRecord& rec, char* out, int cap);
+// The same of the extra data.
+const char* RequestExtraPathText(const RequestRecord& rec, char* out, int cap);
 
 // The block size a request asks for: the first two bytes of its extra data
 // in network byte order, at most kMaxPayload. No preference (fewer than two

@@ -86,15 +86,15 @@ void FSPDaemon::GetDirectory() {
         ErrorMsgf("Directory %s does not exist!", shown);
         return;
     }
-    // Listings are shared by every client. A read from position 0 takes a
-    // kept one only while it is young and its directory unchanged, so it
-    // costs a copy instead of an enumeration however often it is asked
-    // for; the blocks after it come from whatever is kept, so that one
-    // client's read is cut from one layout.
+    // Listings are shared by every client. A block is cut from a kept one
+    // only while it is young and its directory unchanged, so it costs a
+    // copy instead of an enumeration however often it is asked for, and
+    // never names an entry that was gone before the request came. An
+    // unchanged directory is laid out anew in the same order, so a client
+    // reading on across the renewal still gets one listing.
     uint64_t now = GetTickCount64();
     fsp::ListingCache::Listing* kept = listingCache.Find(local);
-    if (kept && position == 0 && !fsp::ListingCache::Fresh(*kept, now, DirectoryTime(local)))
-        kept = nullptr;
+    if (kept && !fsp::ListingCache::Fresh(*kept, now, DirectoryTime(local))) kept = nullptr;
     if (!kept) {
         uint64_t dirTime = SettledDirectoryTime(local);
         fsp::EntryList entries;

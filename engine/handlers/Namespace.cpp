@@ -1,7 +1,10 @@
-// Deleting files, making and removing directories. Each makes one call to
-// the file system on a path under the root; the access table has already
-// let the request through.
+// Deleting files, making and removing directories, renaming. Each makes
+// one call to the file system on paths under the root; the access table
+// has already let the request through.
+#include <cstdio>
+
 #include "../FSPDaemon.h"
+#include "../core/LogText.h"
 
 namespace {
 // Builds the local path and hands it to change; answers the empty reply or
@@ -35,4 +38,31 @@ void FSPDaemon::DeleteDirectory() {
 void FSPDaemon::MakeDirectory() {
     ChangeTree(*this, [](const char* p) { return CreateDirectoryA(p, nullptr) != 0; },
                "MK_DIR:  Error making directory", "Created directory %s");
+}
+
+void FSPDaemon::Rename() {
+    // The source is the data, the target the extra data. Neither may be the
+    // root, and an existing target is never replaced: a client that may
+    // delete still deletes only by asking to.
+    const char* from = fsp::RequestText(*this);
+    const char* to = fsp::RequestExtraText(*this);
+    char source[fsp::kMaxPath], target[fsp::kMaxPath];
+    if (from && to && fsp::NamesEntry(from) && fsp::NamesEntry(to) && LocalPath(from, source) &&
+        LocalPath(to, target)) {
+        if (MoveFileExA(source, target, 0)) {
+            PathChanged(source);
+            PathChanged(target);
+            Reply(0, nullptr, nullptr, 0, 0, 0);
+        } else {
+            DWORD error = GetLastError();
+            ErrorMsg(error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
+                         ? "RENAME:  Target exists"
+                         : "RENAME:  Error renaming");
+        }
+    } else {
+        ErrorMsg("RENAME:  Error renaming");
+    }
+    char text[fsp::kAddressLineSize];
+    std::snprintf(text, sizeof(text), "Renamed %s to %s", ShownPath(), ShownExtraPath());
+    LogClient(text);
 }

@@ -399,6 +399,14 @@ TEST_F(Served, ListingsFollowChangesToTheDirectory) {
     fs::remove(dir + "/first");
     ASSERT_TRUE(FspList(a.s, "changing", &gone));
     ExpectSame(gone, Expected(dir), "after a file was removed");
+
+    // Nor does a later block name what was removed after the first was read.
+    for (int i = 0; i < 60; ++i) WriteFile(dir + "/later-entry-" + std::to_string(i), "");
+    Client c(server->port);
+    ASSERT_TRUE(c.Transact(Request(0x41, 0, 1, 0, Text("changing\npw"))));
+    for (int i = 0; i < 60; ++i) fs::remove(dir + "/later-entry-" + std::to_string(i));
+    auto d = c.Transact(Request(0x41, 0, 2, 1024, Text("changing")));
+    EXPECT_TRUE(d && Decode(*d).command == 0x41 && Decode(*d).data.empty());
 }
 
 TEST_F(Served, RawDownloadsBlockByBlockToTheEnd) {
@@ -483,6 +491,7 @@ TEST_F(Served, RefusalsAnswerWithTheirTextAndLogIt) {
         {0x41, Text(longDir), "Directory " + longDir + " does not exist!"},
         {0x41, {}, "Directory  does not exist!"},
         {0x41, Text("empty", false), "Directory empty does not exist!"},
+        {0x42, Text("files/missing\nsecret"), "Unable to open file: files/missing"}, // no password quoted
         // Inside the first 1024-byte block.
         {0x41, Text("hundred"), "Directory hundred has no block at that position!", 100},
     };
@@ -527,40 +536,6 @@ TEST_F(Served, VersionAndProtectionWithUploadsAllowed) {
     ASSERT_EQ(fsp_getpro(session.s, "files", &pro), 0); // the same for any directory
     EXPECT_EQ(pro, 0x24);
     EXPECT_EQ(fsp_getpro(session.s, "nothere", &pro), -1);
-}
-
-// The other two access levels need servers of their own.
-TEST(AccessLevels, FlagAndProtectionBytesFollowTheSettings) {
-    struct Level {
-        uint32_t logging, uploadOnly, readWrite;
-        uint8_t flags, protection;
-    };
-    for (Level k : {Level{1, 0, 0, 0x03, 0x20}, Level{0, 0, 1, 0x00, 0x2E}}) {
-        Settings s;
-        s.flags["Logging"] = k.logging;
-        s.flags["UploadOnly"] = k.uploadOnly;
-        s.flags["ReadWrite"] = k.readWrite;
-        Server server(s);
-        Client c(server.port);
-        auto d = c.Transact(Request(0x10, 0, 1, 0));
-        ASSERT_TRUE(d);
-        Reply v = Decode(*d);
-        EXPECT_EQ(v.data.size(), 38u);
-        EXPECT_EQ(v.extra, Bytes{k.flags});
-        Session session(server.port);
-        unsigned char pro = 0xFF;
-        ASSERT_EQ(fsp_getpro(session.s, "/", &pro), 0);
-        EXPECT_EQ(pro, k.protection);
-        // Listing and download work at every level.
-        WriteFile(server.root + "/r.txt", "read me");
-        Listing l;
-        ASSERT_TRUE(FspList(session.s, "/", &l));
-        EXPECT_EQ(l["r.txt"].size, 7u);
-        std::string got;
-        EXPECT_TRUE(FspFetch(session.s, "r.txt", &got));
-        EXPECT_EQ(got, "read me");
-        EXPECT_EQ(server.Stop(), 0);
-    }
 }
 
 // Clients as they are today: elinks asks for the status of every URL

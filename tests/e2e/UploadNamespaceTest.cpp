@@ -277,6 +277,10 @@ TEST(UploadNamespace, ReadOnlyLevelRefusesEveryChange) {
     ExpectError(raw.Ask(0x48, Text("dir")), "SET_PRO:  Access Denied");
     ExpectError(raw.Ask(0x4B, Text("file.txt")), "GRAB_FILE:  Not Implemented on this Server");
     ExpectError(raw.Ask(0x4C, Text("file.txt")), "GRAB_DONE:  Not Implemented on this Server");
+    ExpectError(raw.Ask(0x4E, Text("file.txt"), 4, Text("new")), "RENAME:  Access Denied");
+    // The settings reach the flag and protection bytes.
+    EXPECT_EQ(raw.Ask(0x10).extra, Bytes{0x03});
+    EXPECT_EQ(raw.Ask(0x47, Text("/")).extra, Bytes{0x20});
 
     EXPECT_TRUE(TempFileCount(server.workDir) == 0);
     EXPECT_EQ(Tree(server.dir.path, server.logFile), before);
@@ -286,7 +290,8 @@ TEST(UploadNamespace, ReadOnlyLevelRefusesEveryChange) {
         "Upload Access Denied",  "Upload Access Denied",  "Install Access Denied",
         "DEL_FILE: Access Denied", "RMDIR:  Access Denied", "MKDIR:  Access Denied",
         "SET_PRO:  Access Denied", "GRAB_FILE:  Not Implemented on this Server",
-        "GRAB_DONE:  Not Implemented on this Server"};
+        "GRAB_DONE:  Not Implemented on this Server", "RENAME:  Access Denied",
+        "Get version information"};
     EXPECT_EQ(ClientLines(server), expected) << Dump(ClientLines(server));
 }
 
@@ -321,6 +326,37 @@ TEST(UploadNamespace, ReadWriteLevel) {
     ExpectError(raw.Ask(0x45, Text("r")), "DEL_FILE:  Error deleting file!");
     ExpectEmptyAck(raw.Ask(0x46, Text("r")), 0x46);
     ExpectError(raw.Ask(0x46, Text("r")), "DEL_DIR:  Error removing directory");
+    EXPECT_EQ(raw.Ask(0x47, Text("/")).extra, Bytes{0x2E});
+
+    // Rename: never over an existing name nor the root; no password logged.
+    fs::create_directories(server.root + "/m/sub");
+    WriteFile(server.root + "/m/f.txt", "moved");
+    WriteFile(server.root + "/taken", "stays");
+    EXPECT_EQ(fsp_rename(s.get(), "m/f.txt", "m/sub/g.txt"), 0);
+    EXPECT_EQ(fsp_rename(s.get(), "m/sub", "n"), 0);
+    EXPECT_EQ(ReadFile(server.root + "/n/g.txt"), "moved");
+    EXPECT_EQ(fsp_rename(s.get(), "n/g.txt", "taken"), -1);
+    EXPECT_EQ(fsp_rename(s.get(), "/", "root2"), -1);
+    EXPECT_EQ(fsp_rename(s.get(), "taken", "UPLOADS.FSP"), -1);
+    ExpectEmptyAck(raw.Ask(0x4E, Text("n/g.txt\nsecret"), 13, Text("h.txt\nsecret")), 0x4E);
+    EXPECT_EQ(ReadFile(server.root + "/h.txt"), "moved");
+    ExpectError(raw.Ask(0x4E, Text("h.txt"), 6, Text("taken")), "RENAME:  Target exists");
+
+    // A new session reusing a port and key after another client undid its
+    // change has its request run, and a failure is tried afresh.
+    Client fixed(server.port);
+    auto Send = [&](uint8_t command, const char* path, uint16_t sequence) {
+        auto r = fixed.Transact(Request(command, 7, sequence, 0, Text(path)));
+        return r ? Decode(*r) : Reply{};
+    };
+    ExpectEmptyAck(Send(0x45, "taken", 1), 0x45);
+    ExpectEmptyAck(Send(0x45, "taken", 2), 0x45); // a resend, answered from memory
+    ExpectEmptyAck(raw.Ask(0x4E, Text("h.txt"), 6, Text("taken")), 0x4E);
+    ExpectEmptyAck(Send(0x45, "taken", 3), 0x45); // the same key, a new session
+    EXPECT_FALSE(Exists(server.root + "/taken"));
+    ExpectError(Send(0x49, "p/q", 4), "MK_DIR:  Error making directory");
+    ExpectEmptyAck(raw.Ask(0x49, Text("p")), 0x49);
+    ExpectEmptyAck(Send(0x49, "p/q", 5), 0x49);
     // A name with no NUL in the bytes sent is answered like a bad name.
     ExpectError(raw.Ask(0x49, B("loose")), "MK_DIR:  Error making directory");
     EXPECT_FALSE(Exists(server.root + "/loose"));
@@ -393,6 +429,14 @@ TEST(UploadNamespace, ReadWriteLevel) {
     EXPECT_TRUE(Exists(server.root + "/empty.bin"));
     EXPECT_EQ(ReadFile(server.root + "/empty.bin"), "");
 
+    // Pieces of up to 4,380 bytes; a datagram longer than that is answered.
+    const std::string big = Pattern(8761, 9);
+    ExpectEmptyAck(a.Ask(0x43, B(big.substr(0, 4380)), 0), 0x43);
+    ExpectEmptyAck(a.Ask(0x43, B(big.substr(4380, 4380)), 4380), 0x43, 4380);
+    ExpectError(a.Ask(0x43, B(big.substr(0, 4381)), 8760), "Packet too long: at most 4380 bytes of data");
+    ExpectEmptyAck(a.Ask(0x44, Text("big.bin")), 0x44);
+    EXPECT_TRUE(ReadFile(server.root + "/big.bin") == big.substr(0, 8760));
+
     // A piece far past the end (a 1 GiB hole), or at 2^31, is refused and
     // makes no file; the install after it has nothing to install.
     ExpectError(a.Ask(0x43, B("x"), 1u << 30), "UPLOAD:  Error Uploading");
@@ -413,6 +457,9 @@ TEST(UploadNamespace, ReadWriteLevel) {
     EXPECT_TRUE(TempFileCount(server.workDir) == 0);
 
     auto lines = ClientLines(server);
+    EXPECT_TRUE(HasRun(lines, {"Renamed m/f.txt to m/sub/g.txt", "Renamed m/sub to n", "RENAME:  Target exists",
+                               "Renamed n/g.txt to taken"})) << Dump(lines);
+    EXPECT_EQ(server.Log().find("secret"), std::string::npos);
     EXPECT_TRUE(HasRun(lines, {"Created directory d", "Begin Upload", "Uploaded d/f.txt",
                                "DEL_DIR:  Error removing directory", "Removed directory d",
                                "DEL_FILE:  Error deleting file!", "Deleted d",

@@ -10,12 +10,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     // A datagram lands in a receive buffer that is not cleared between
     // datagrams: fill the rest with non-NUL bytes so a read past the
     // datagram would be seen.
-    unsigned char packet[fsp::kMaxPacket];
+    unsigned char packet[fsp::kMaxRequestPacket + 64];
     std::memset(packet, 'X', sizeof(packet));
     int n = int(size < sizeof(packet) ? size : sizeof(packet));
     std::memcpy(packet, bytes, size_t(n));
 
-    fsp::RequestRecord r;
+    static fsp::RequestRecord r;
+    if (fsp::DecodeTooLong(packet, n, &r)) FUZZ_CHECK(n > fsp::kMaxRequestPacket);
     if (!fsp::DecodeRequest(packet, n, &r)) return 0;
     FUZZ_CHECK(n >= fsp::kHeaderSize);
     FUZZ_CHECK(r.extraLength >= 0);
@@ -30,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         size_t len = std::strlen(text); // must stop inside the data
         if (r.data) FUZZ_CHECK(len < r.dataLength);
         else FUZZ_CHECK(len == 0);
+        FUZZ_CHECK(!std::strchr(text, '\n')); // a password after a newline is no part of it
     }
     return 0;
 }

@@ -1,6 +1,9 @@
 // Any root and request path: a local path that is accepted fits the
 // platform's limit, starts with the root, and below it holds no ".." name,
-// no colon and no forward slash.
+// no colon, no forward slash and no hidden copy's name; a usable root
+// has room for its final backslash and no ".." name.
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -17,6 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     std::string root = rest.substr(0, split < rest.size() ? split : rest.size());
     std::string request = rest.substr(root.size());
 
+    std::string names = "\\" + root + "\\";
+    std::replace(names.begin(), names.end(), '/', '\\');
+    if (fsp::UsableRoot(root.c_str()))
+        FUZZ_CHECK(root.size() + (root.back() == '\\' ? 0 : 1) < size_t(fsp::kMaxPath) && names.find("\\..\\") == std::string::npos);
+
     char out[fsp::kMaxPath];
     std::memset(out, 'X', sizeof(out));
     int ok = fsp::BuildLocalPath(out, root.c_str(), request.c_str());
@@ -32,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     FUZZ_CHECK(below.find("\\..\\") == std::string::npos);
     FUZZ_CHECK(below.find(':') == std::string::npos);
     FUZZ_CHECK(below.find('/') == std::string::npos);
+    std::string upper = below;
+    for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+    for (size_t at = upper.find("\\.VFSPD-"); at != std::string::npos; at = upper.find("\\.VFSPD-", at + 1))
+        FUZZ_CHECK(upper.compare(upper.find('\\', at + 1) - 5, 5, ".PART") != 0);
 
     // CleanPath is idempotent on what it leaves but for one more backslash
     // at each end, and never lengthens a path.

@@ -39,6 +39,7 @@ write("fuzz_decode", [
     request(0x49, 1, 9, 0, b"newdir/\0"),
     request(0x4A, 1, 10, 0),
     request(0x41, 1, 11, 0, b"abc"),          # no NUL
+    request(0x4E, 1, 12, 4, b"old\npw\0", b"new\0"),  # rename, with a password
     request(0x20, 0, 0, 0),
 ])
 write("fuzz_reply", [
@@ -55,12 +56,14 @@ write("fuzz_paths", [
     bytes([8]) + b"Z:\\root\\C:\\x",
     bytes([8]) + b"Z:\\root\\\\\\server\\share",
     bytes([3]) + b"C:\\" + b"n" * 300,
+    bytes([12]) + b"Z:\\srv\\fsp\\a/.VFSPD-0123456789abcdef.Part",
 ])
 write("fuzz_logline", [
     b"Unsupported Command!",
     b"Directory pub/x\r\nThu Jan 04 09:05:00 1996 [1.2.3.4]: forged does not exist!",
     b"Uploaded \x7f\x01\x1b[31m" + b"y" * 300,
     "Unable to open file: caf\u00e9/\u65e5\u0445\u2028forged\u0085\u2029".encode() + b"\x85\xe0\x82\x85",
+    "Uploaded report\u202etxt.exe \\x0D \\\\x".encode() + b"\\x" * 120,
 ])
 
 

@@ -205,7 +205,7 @@ TEST(Entry, FileTimesGiveExactUnixSeconds) {
     EXPECT_EQ(At(epoch + 4294967296ull * 10000000), 0u);
     EXPECT_EQ(At(epoch - 10000000), 0xFFFFFFFFu);
     // A low half with its top bit set must not be taken as negative.
-    uint64_t ft = (uint64_t(0x01D0) << 32) | 0x80000000u;
+    uint64_t ft = (uint64_t(0x01D0ABCD) << 32) | 0x80000000u; // in 2015
     EXPECT_EQ(At(ft), uint32_t(ft / 10000000 - 11644473600ull));
     // And back, to the second.
     EXPECT_EQ(At(UnixTimeToFileTime(1700000000u)), 1700000000u);

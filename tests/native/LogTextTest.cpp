@@ -35,6 +35,11 @@ TEST(LogLine, LongTextIsCutAndTheLineStillEnds) {
     std::string acutes;
     for (int i = 0; i < 200; ++i) acutes += "\xC3\xA9";
     EXPECT_EQ(Line(256, "1.2.3.4", acutes), std::string(kStamp) + " [1.2.3.4]: " + acutes.substr(0, 216) + "\r\n");
+    // Nor inside an escape.
+    for (size_t at : {213u, 214u, 216u}) {
+        std::string text = std::string(at, 'e') + "\\x0D";
+        EXPECT_EQ(Line(256, "1.2.3.4", text), std::string(kStamp) + " [1.2.3.4]: " + text.substr(0, at == 213 ? 217 : at) + "\r\n");
+    }
 }
 
 TEST(LogLine, ControlCharactersOfClientTextAreEscaped) {
@@ -46,6 +51,11 @@ TEST(LogLine, ControlCharactersOfClientTextAreEscaped) {
     EscapeControl("caf\xC3\xA9 \xE6\x97\xA5\xE2\x80\xA8\xE2\x80\xA9\xC2\x85\xC2\x9B\xD1\x85\xE0\x82\x85\xE9", out, sizeof(out));
     EXPECT_STREQ(out, "caf\xC3\xA9 \xE6\x97\xA5\\xE2\\x80\\xA8\\xE2\\x80\\xA9\\xC2\\x85\\xC2\\x9B\\xD1\\x85"
                        "\\xE0\\x82\\x85\\xE9");
+    // A client's "\x0D" is no escaped CR; a path's backslashes stay. Bidi controls are escaped.
+    EscapeControl("\\x0D Z:\\r\\f", out, sizeof(out));
+    EXPECT_STREQ(out, "\\x5Cx0D Z:\\r\\f");
+    EscapeControl("a\xE2\x80\xAEtxt.exe\xD8\x9C\xE2\x81\xA6\xE2\x81\xA9\xE2\x80\x8E\xE2\x81\xAA", out, sizeof(out));
+    EXPECT_STREQ(out, "a\\xE2\\x80\\xAEtxt.exe\\xD8\\x9C\\xE2\\x81\\xA6\\xE2\\x81\\xA9\\xE2\\x80\\x8E\xE2\x81\xAA");
     // Cut at the buffer, never in the middle of an escape.
     char small[6];
     EXPECT_EQ(EscapeControl("ab\ncd", small, sizeof(small)), 2u);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "engine/core/Packet.h"
@@ -97,6 +98,25 @@ TEST(Decode, DropsShortInconsistentAndMisSummedDatagrams) {
     q.push_back(0);
     q[1] = uint8_t(CalcChecksum(q.data(), int(q.size()), 0));
     EXPECT_EQ(DecodeRequest(q.data(), int(q.size()), &r), 0);
+}
+
+TEST(Decode, PathsEndAtThePasswordsNewlineAndLongDatagramsAreToldApart) {
+    // "name\npassword" in data and extra data; the bytes received stay.
+    auto p = Header(0x4E, 0, 0, 8, 0);
+    for (char b : std::string("a\npw\0b\0xc\nq\0", 12)) p.push_back(uint8_t(b));
+    p[1] = uint8_t(CalcChecksum(p.data(), int(p.size()), 0));
+    const auto received = p;
+    RequestRecord r;
+    char out[16];
+    ASSERT_EQ(DecodeRequest(p.data(), int(p.size()), &r), 1);
+    EXPECT_STREQ(RequestText(r), "a");
+    EXPECT_STREQ(RequestExtraText(r), "c");
+    EXPECT_STREQ(RequestExtraPathText(r, out, sizeof(out)), "c");
+    EXPECT_EQ(p, received);
+    // A datagram of 64 KiB sums without overflow and is told apart as too long.
+    p.resize(65535, 0xFF);
+    p[1] = uint8_t(CalcChecksum(p.data(), int(p.size()), 0));
+    EXPECT_EQ(DecodeTooLong(p.data(), int(p.size()), &r), 1);
 }
 
 TEST(Decode, PathsWithoutNulAreRefused) {

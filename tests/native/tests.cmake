@@ -5,6 +5,7 @@ add_executable(core_tests
   tests/native/LogTextTest.cpp
   tests/native/ListingCacheTest.cpp
   tests/native/ListingTest.cpp
+  tests/native/ReplyCacheTest.cpp
 )
 target_compile_options(core_tests PRIVATE ${VFSPD_WARNINGS} ${VFSPD_SANITIZE})
 target_link_libraries(core_tests PRIVATE vfspd_core_sanitized gtest_main)
