@@ -192,10 +192,14 @@ int FSPDaemon::LocalPath(const char* requestPath, char* out) {
     return fsp::BuildLocalPath(out, rootPath, requestPath);
 }
 
-void FSPDaemon::PathChanged(const char*) {}
+void FSPDaemon::PathChanged(const char* local) {
+    openFiles.Drop(local);
+}
 
 void FSPDaemon::ExpireIdle() {
-    uploadCache.Expire(GetTickCount64());
+    const uint64_t now = GetTickCount64();
+    uploadCache.Expire(now);
+    openFiles.Expire(now);
 }
 
 void FSPDaemon::LogClient(const char* text) {

@@ -11,6 +11,7 @@
 #include "core/Paths.h"
 #include "core/ReplyCache.h"
 #include "../settings/EventLog.h"
+#include "OpenFiles.h"
 #include "UploadCache.h"
 
 // Posted by Windows Sockets when a datagram can be read.
@@ -87,7 +88,8 @@ public:
     // removed, replaced or renamed it), after it did: what is kept of that
     // path for later requests is dropped here, in one place.
     void PathChanged(const char* local);
-    // Forgets what idle clients left: unfinished uploads and kept replies.
+    // Forgets what idle clients left: unfinished uploads and the files kept
+    // open for them. Called every second.
     void ExpireIdle();
 
     SOCKET serverSocket = INVALID_SOCKET;
@@ -104,6 +106,8 @@ public:
     // path is refused until the configuration dialog sets a usable one.
     int rootUsable = 1;
     UploadCache uploadCache;
+    // Files being downloaded, kept open between blocks.
+    OpenFiles openFiles;
     // The reply to each client's last state-changing request, for resends.
     fsp::ReplyCache replyCache;
     // Listings kept between requests, shared by every client.
