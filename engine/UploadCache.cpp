@@ -117,17 +117,20 @@ int UploadCache::NewFile(Entry* e) {
 }
 
 bool UploadCache::Room(uint64_t bytes, uint64_t now) {
-    // One reading a second, not a system call a piece: what this cache
-    // writes meanwhile is counted off the reading.
-    if (!spaceRead || now - spaceReadAt >= kSpaceCheckMs) {
+    // Not a system call a piece: a reading is used for a second, with what
+    // this cache writes meanwhile counted off it, and read again before a
+    // piece is refused, so that space freed meanwhile counts at once.
+    auto read = [&] {
         ULARGE_INTEGER available, total;
-        if (!GetDiskFreeSpaceExA(folder, &available, &total, nullptr)) return false;
-        freeBytes = available.QuadPart;
-        reserve = Reserve(total.QuadPart);
+        spaceRead = GetDiskFreeSpaceExA(folder, &available, &total, nullptr) != 0;
+        freeBytes = spaceRead ? available.QuadPart : 0;
+        reserve = spaceRead ? Reserve(total.QuadPart) : 0;
         spaceReadAt = now;
-        spaceRead = true;
-    }
-    if (freeBytes < bytes + reserve) return false;
+    };
+    bool fresh = !spaceRead || now - spaceReadAt >= kSpaceCheckMs;
+    if (fresh) read();
+    if (freeBytes < bytes + reserve && !fresh) read();
+    if (!spaceRead || freeBytes < bytes + reserve) return false;
     freeBytes -= bytes;
     return true;
 }
