@@ -48,7 +48,7 @@ protected:
     }
     void TearDown() override { SetCurrentDirectoryA(saved); }
     TempDir dir;
-    char saved[MAX_PATH] = {};
+    char saved[fsp::kMaxPath] = {};
 };
 
 using UploadCacheFiles = InTempDir;
