@@ -143,6 +143,10 @@ int UploadCache::Upload(const unsigned char* client, uint32_t position, const un
     // piece for an upload that was forgotten (evicted, expired, a server
     // restarted) or past the end would install wrong bytes.
     if (position != 0 && (!e || position > e->size)) return 0;
+    // A client that starts anew has given up an install still copying: its
+    // outcome must not answer the next install.
+    if (position == 0)
+        copies.remove_if([&](Copy& c) { return std::memcmp(c.client, client, fsp::kClientKeySize) == 0; });
     if (!e) {
         if (!Start()) return 0;
         Expire(now);

@@ -50,10 +50,11 @@ public:
     int Start();
 
     // Writes a piece at its position: at 0 it starts the client's upload
-    // afresh; above 0 it must lie within or at the end of what the client
-    // has written so far. 0 when refused (nothing written) or when the
-    // write failed (the upload holds what was acknowledged before, or
-    // nothing when the piece was a first one).
+    // afresh (and gives up the client's install still copying, if any);
+    // above 0 it must lie within or at the end of what the client has
+    // written so far. 0 when refused (nothing written) or when the write
+    // failed (the upload holds what was acknowledged before, or nothing
+    // when the piece was a first one).
     int Upload(const unsigned char* client, uint32_t position, const unsigned char* data,
                int length, uint64_t now);
     // Puts the client's upload at target, stamped with unixTime when given,

@@ -135,7 +135,8 @@ TEST_F(UploadCacheFiles, PiecesFromTheEndOnlyAndInstallsCompleteOrNotAtAll) {
 
 // /dev/shm is another file system than the temporary directory under
 // Wine: an install there copies, off the calling thread, and answers once
-// the copy has ended; a cache destroyed mid-copy leaves nothing behind.
+// the copy has ended; a copy given up by a new first piece, or stopped with
+// the cache, leaves nothing behind.
 TEST_F(UploadCacheFiles, InstallAcrossVolumesCopiesToAHiddenNameThenRenames) {
     using Installed = UploadCache::Installed;
     std::string shm = "Z:\\dev\\shm\\vfspd-" + std::to_string(GetCurrentProcessId());
@@ -154,7 +155,7 @@ TEST_F(UploadCacheFiles, InstallAcrossVolumesCopiesToAHiddenNameThenRenames) {
     };
     Key c(6000, "10.0.0.8");
     const std::string target = shm + "\\big.bin";
-    for (int finish = 1; finish >= 0; --finish) {
+    for (int mode : {0, 1, 2}) { // answered at the resend, given up, stopped
         UploadCache cache;
         for (uint32_t at = 0; at < data.size(); at += 1u << 20)
             ASSERT_EQ(cache.Upload(c, at, Bytes(data) + at, 1 << 20, 0), 1);
@@ -169,7 +170,12 @@ TEST_F(UploadCacheFiles, InstallAcrossVolumesCopiesToAHiddenNameThenRenames) {
         EXPECT_EQ(hidden.size(), 7u + 16u + 5u);
         EXPECT_EQ(hidden.rfind(".vfspd-", 0), 0u) << hidden;
         EXPECT_EQ(TempFiles().size(), 2u); // the upload and the record
-        if (!finish) continue; // destroyed mid-copy
+        if (mode == 1) {
+            ASSERT_EQ(cache.Upload(c, 0, Bytes("new"), 3, 0), 1);
+            EXPECT_EQ(shmFiles(), std::vector<std::string>{"big.bin"});
+            EXPECT_EQ(TempFiles().size(), 1u);
+        }
+        if (mode) continue;
         Installed r = Installed::Copying;
         for (int i = 0; i < 300 && r == Installed::Copying; ++i)
             r = cache.Install(c, target.c_str(), nullptr, 1, 0, 100);
