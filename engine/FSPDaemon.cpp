@@ -236,10 +236,13 @@ void FSPDaemon::PathChanged(const char* local) {
     replyCache.Forget(local);
     if (changedCount < fsp::ReplyCache::kMaxPaths)
         std::snprintf(changedPaths[changedCount++], fsp::kMaxPath, "%s", local);
+    openFiles.Drop(local);
 }
 
 void FSPDaemon::ExpireIdle() {
-    uploadCache.Expire(GetTickCount64());
+    const uint64_t now = GetTickCount64();
+    uploadCache.Expire(now);
+    openFiles.Expire(now);
 }
 
 void FSPDaemon::LogClient(const char* text) {

@@ -11,6 +11,7 @@
 #include "core/Paths.h"
 #include "core/ReplyCache.h"
 #include "../settings/EventLog.h"
+#include "OpenFiles.h"
 #include "UploadCache.h"
 
 // Posted by Windows Sockets when a datagram can be read.
@@ -99,8 +100,9 @@ public:
     // path for later requests is dropped here, in one place, and the path
     // is noted as one the request being served changed.
     void PathChanged(const char* local);
-    // Forgets the unfinished uploads of idle clients, with their files. (Kept
-    // replies expire as they are looked up.)
+    // Forgets what idle clients left: unfinished uploads and the files kept
+    // open for them. Called every second. (Kept replies expire as they are
+    // looked up.)
     void ExpireIdle();
 
     SOCKET serverSocket = INVALID_SOCKET;
@@ -120,6 +122,8 @@ public:
     // told once the socket serves.
     long unsavedError = 0;
     UploadCache uploadCache;
+    // Files being downloaded, kept open between blocks.
+    OpenFiles openFiles;
     // The reply to each client's last state-changing request, for resends.
     fsp::ReplyCache replyCache;
     // Listings kept between requests, shared by every client.

@@ -1,21 +1,12 @@
 #include "UploadCache.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "core/Paths.h"
+#include "core/Listing.h"
 
 namespace {
-// A handle closed on every path.
-struct File {
-    HANDLE h;
-    explicit File(HANDLE handle) : h(handle) {}
-    ~File() {
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
-    bool Ok() const { return h != INVALID_HANDLE_VALUE; }
-};
-
 // Writes n bytes at position. A seek and a plain write: under Wine a write
 // given its offset in an OVERLAPPED goes the slow way through the server
 // and costs more than the two together (bench/calls.cpp measures both).
@@ -28,76 +19,78 @@ bool WriteAt(HANDLE h, uint32_t position, const unsigned char* data, int n) {
            WriteFile(h, data, DWORD(n), &written, nullptr) && written == DWORD(n);
 }
 
-// Sets a file's last-write time from seconds since 1970.
-bool SetWriteTime(const char* path, uint32_t unixTime) {
-    File f(CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, 0, nullptr));
-    if (!f.Ok()) return false;
-    ULONGLONG ticks = (ULONGLONG(unixTime) + 11644473600ull) * 10000000ull;
+bool CutAt(HANDLE h, uint32_t size) {
+    LARGE_INTEGER at;
+    at.QuadPart = size;
+    return SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+}
+
+// A file time from seconds since 1970.
+FILETIME FromUnixTime(uint32_t unixTime) {
+    uint64_t ticks = fsp::UnixTimeToFileTime(unixTime);
     FILETIME t;
     t.dwLowDateTime = DWORD(ticks);
     t.dwHighDateTime = DWORD(ticks >> 32);
-    return SetFileTime(f.h, nullptr, nullptr, &t) != 0;
+    return t;
 }
 
-// Moves a finished upload to target so that target appears complete or
-// not at all. A rename within a volume is atomic; across volumes the file
-// is copied to a hidden name beside the target first and renamed when
-// complete. Nothing ever replaces an existing file.
-bool MoveWhole(const char* from, const char* target, unsigned long id) {
-    if (MoveFileExA(from, target, 0)) return true;
-    if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
-    char part[MAX_PATH];
-    const char* slash = std::strrchr(target, '\\');
-    int dir = slash ? int(slash - target + 1) : 0;
-    if (std::snprintf(part, sizeof(part), "%.*s.vfspd-%08lX.part", dir, target, id) >=
-        int(sizeof(part)))
-        return false;
-    if (!CopyFileA(from, part, TRUE)) {
-        ::DeleteFileA(part);
-        return false;
-    }
-    if (!MoveFileExA(part, target, 0)) {
-        ::DeleteFileA(part);
-        return false;
-    }
-    ::DeleteFileA(from);
-    return true;
+uint64_t Reserve(uint64_t volumeBytes) {
+    return std::min(UploadCache::kReserveBytes, volumeBytes / UploadCache::kReserveDivisor);
+}
+
+// Whether a file of bytes fits into the folder of path and leaves the
+// reserve free on its volume.
+bool TargetRoom(const char* path, uint64_t bytes) {
+    char folder[fsp::kMaxPath];
+    const char* slash = std::strrchr(path, '\\');
+    if (!slash) return false;
+    std::snprintf(folder, sizeof(folder), "%.*s", int(slash - path + 1), path);
+    ULARGE_INTEGER available, total;
+    return GetDiskFreeSpaceExA(folder, &available, &total, nullptr) &&
+           available.QuadPart >= bytes + Reserve(total.QuadPart);
 }
 } // namespace
 
 UploadCache::UploadCache() : table(kMaxUploads, kMaxPerAddress, kIdleMs) {}
 
 UploadCache::~UploadCache() {
-    // Uploads never installed leave nothing behind.
-    table.Clear(Delete);
+    // Copies stop, and uploads never installed leave nothing behind.
+    copies.clear();
+    table.Clear(Gone());
 }
 
 void UploadCache::Delete(Entry& e) {
-    if (e.fileName[0]) ::DeleteFileA(e.fileName);
+    if (!e.fileName[0]) return;
+    open.Drop(e.fileName);
+    ::DeleteFileA(e.fileName);
     e.fileName[0] = '\0';
 }
 
 int UploadCache::Start() {
     if (started) return folder[0] != '\0';
     started = 1;
-    char full[MAX_PATH];
+    char full[fsp::kMaxPath];
     DWORD n = GetFullPathNameA(fsp::kUploadFolder, sizeof(full), full, nullptr);
-    // Room for the folder, a backslash and a file name of 12 characters.
-    if (n == 0 || n + 14 >= sizeof(full)) return 0;
+    // Room for the folder, a backslash and a file name of 20 characters.
+    if (n == 0 || n + 22 >= sizeof(full)) return 0;
     if (!CreateDirectoryA(full, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return 0;
     DWORD attributes = GetFileAttributesA(full);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
-    // What an earlier run left (it was stopped without closing) goes.
-    char pattern[MAX_PATH + 4];
+    // What an earlier run left (it was stopped without closing) goes, and
+    // with a record the hidden copy it names.
+    char pattern[fsp::kMaxPath + 4];
     std::snprintf(pattern, sizeof(pattern), "%s\\*", full);
     WIN32_FIND_DATAA fd;
     HANDLE find = FindFirstFileA(pattern, &fd);
     if (find != INVALID_HANDLE_VALUE) {
+        const size_t suffix = sizeof(VolumeCopy::kRecordSuffix) - 1;
         do {
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            char path[MAX_PATH * 2];
+            char path[fsp::kMaxPath * 2];
             std::snprintf(path, sizeof(path), "%s\\%s", full, fd.cFileName);
+            size_t length = std::strlen(fd.cFileName);
+            if (length > suffix && _stricmp(fd.cFileName + length - suffix, VolumeCopy::kRecordSuffix) == 0)
+                VolumeCopy::RemoveLeftover(path);
             SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
             ::DeleteFileA(path);
         } while (FindNextFileA(find, &fd));
@@ -113,8 +106,8 @@ int UploadCache::NewFile(Entry* e) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         unsigned long id = nextId++;
         std::snprintf(e->fileName, sizeof(e->fileName), "%s\\U%07lX.TMP", folder, id & 0xFFFFFFFul);
-        File f(CreateFileA(e->fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        FileHandle f(CreateFileA(e->fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
         if (f.Ok()) return 1;
         DWORD error = GetLastError();
         // The folder went away under the running server: make it again.
@@ -125,55 +118,144 @@ int UploadCache::NewFile(Entry* e) {
     return 0;
 }
 
+bool UploadCache::Room(uint64_t bytes, uint64_t now) {
+    // Not a system call a piece: a reading is used for a second, with what
+    // this cache writes meanwhile counted off it, and read again before a
+    // piece is refused, so that space freed meanwhile counts at once.
+    auto read = [&] {
+        ULARGE_INTEGER available, total;
+        spaceRead = GetDiskFreeSpaceExA(folder, &available, &total, nullptr) != 0;
+        freeBytes = spaceRead ? available.QuadPart : 0;
+        reserve = spaceRead ? Reserve(total.QuadPart) : 0;
+        spaceReadAt = now;
+    };
+    bool fresh = !spaceRead || now - spaceReadAt >= kSpaceCheckMs;
+    if (fresh) read();
+    if (freeBytes < bytes + reserve && !fresh) read();
+    if (!spaceRead || freeBytes < bytes + reserve) return false;
+    freeBytes -= bytes;
+    return true;
+}
+
 int UploadCache::Upload(const unsigned char* client, uint32_t position, const unsigned char* data,
                         int length, uint64_t now) {
     if (length < 0 || position > kMaxSize || uint32_t(length) > kMaxSize - position) return 0;
     Entry* e = table.Find(client, now);
-    // Pieces may come in any order, but within reach of what is there.
-    uint32_t end = (e && position != 0) ? e->size : 0;
-    if (position > end && position - end > kMaxAhead) return 0;
+    // Only a first piece opens an upload, and no piece leaves a gap: a
+    // piece for an upload that was forgotten (evicted, expired, a server
+    // restarted) or past the end would install wrong bytes.
+    if (position != 0 && (!e || position > e->size)) return 0;
+    // A client that starts anew has given up an install still copying: its
+    // outcome must not answer the next install.
+    if (position == 0)
+        copies.remove_if([&](Copy& c) { return std::memcmp(c.client, client, fsp::kClientKeySize) == 0; });
     if (!e) {
         if (!Start()) return 0;
         Expire(now);
-        e = table.Insert(client, now, Delete);
+        e = table.Insert(client, now, Gone());
         if (!e) return 0;
         if (!NewFile(e)) {
-            table.Remove(client, Delete);
+            table.Remove(client, Gone());
             return 0;
         }
     }
+    const uint32_t end = position + uint32_t(length);
+    const uint32_t had = position == 0 ? 0 : e->size;
+    if (end > had && !Room(end - had, now)) return 0;
+    HANDLE h = open.Open(e->fileName, GENERIC_WRITE, now);
+    if (h == INVALID_HANDLE_VALUE) return 0;
     // A first piece starts the upload afresh: a client that left an upload
     // unfinished and starts another from the same port must not get the
     // old upload's tail. (A resent first piece never gets here.)
-    DWORD disposition = position == 0 ? TRUNCATE_EXISTING : OPEN_EXISTING;
-    File f(CreateFileA(e->fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                       FILE_FLAG_RANDOM_ACCESS, nullptr));
-    if (!f.Ok()) return 0;
-    if (position == 0) e->size = 0;
-    if (!WriteAt(f.h, position, data, length)) return 0;
-    uint32_t pieceEnd = position + uint32_t(length);
-    if (pieceEnd > e->size) e->size = pieceEnd;
+    if (position == 0 && e->size > 0) {
+        e->size = 0;
+        if (!CutAt(h, 0)) {
+            open.Drop(e->fileName);
+            return 0;
+        }
+    }
+    if (!WriteAt(h, position, data, length)) {
+        open.Drop(e->fileName);
+        return 0;
+    }
+    if (end > e->size) e->size = end;
     return 1;
 }
 
-int UploadCache::Install(const unsigned char* client, const char* target, const uint32_t* unixTime,
-                         uint64_t now) {
+UploadCache::Installed UploadCache::Install(const unsigned char* client, const char* target,
+                                            const uint32_t* unixTime, int replace, uint64_t now,
+                                            DWORD waitMs) {
+    for (auto c = copies.begin(); c != copies.end(); ++c) {
+        if (std::memcmp(c->client, client, fsp::kClientKeySize) != 0) continue;
+        // Whatever the client asks while its copy runs waits for it.
+        c->lastAsked = now;
+        if (!c->copy.Ended(waitMs)) return Installed::Copying;
+        const bool resent = std::strcmp(c->copy.Target(), target) == 0;
+        const int placed = c->copy.Finish(replace);
+        copies.erase(c);
+        if (resent) return placed ? Installed::Yes : Installed::No;
+        break; // then an install of another upload
+    }
+
     Entry* e = table.Find(client, now);
-    if (!e) return 0;
-    bool ok = e->fileName[0] && (!unixTime || SetWriteTime(e->fileName, *unixTime)) &&
-              MoveWhole(e->fileName, target, nextId++);
-    if (ok) e->fileName[0] = '\0'; // it is the installed file now
-    table.Remove(client, Delete);
-    return ok ? 1 : 0;
+    if (!e) return Installed::No;
+    // Exactly what was acknowledged: the tail of a write that failed goes.
+    bool ok = e->fileName[0] != '\0';
+    if (ok) {
+        HANDLE h = open.Open(e->fileName, GENERIC_WRITE, now);
+        ok = h != INVALID_HANDLE_VALUE && CutAt(h, e->size);
+        if (ok && unixTime) {
+            FILETIME t = FromUnixTime(*unixTime);
+            ok = SetFileTime(h, nullptr, nullptr, &t) != 0;
+        }
+        open.Drop(e->fileName);
+    }
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (!replace || (attributes & FILE_ATTRIBUTE_DIRECTORY)))
+        ok = false;
+    // Within a volume a rename puts the file there whole or not at all,
+    // and replaces what was there in one step.
+    if (ok && MoveFileExA(e->fileName, target, replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+        e->fileName[0] = '\0'; // it is the installed file now
+        table.Remove(client, Gone());
+        return Installed::Yes;
+    }
+    if (!ok || GetLastError() != ERROR_NOT_SAME_DEVICE || !TargetRoom(target, e->size)) {
+        table.Remove(client, Gone());
+        return Installed::No;
+    }
+    // Across volumes: a copy on a thread of its own. With every thread
+    // busy the upload waits for the client's resend.
+    if (copies.size() >= kMaxCopies) return Installed::Copying;
+    copies.emplace_back();
+    Copy& c = copies.back();
+    std::memcpy(c.client, client, fsp::kClientKeySize);
+    c.lastAsked = now;
+    FILETIME t = unixTime ? FromUnixTime(*unixTime) : FILETIME{};
+    if (!c.copy.Start(e->fileName, target, folder, unixTime ? &t : nullptr)) {
+        copies.pop_back();
+        table.Remove(client, Gone());
+        return Installed::No;
+    }
+    e->fileName[0] = '\0'; // the copy's now
+    table.Remove(client, Gone());
+    if (!c.copy.Ended(waitMs)) return Installed::Copying;
+    const int placed = c.copy.Finish(replace);
+    copies.pop_back();
+    return placed ? Installed::Yes : Installed::No;
 }
 
 int UploadCache::Discard(const unsigned char* client) {
     size_t before = table.Count();
-    table.Remove(client, Delete);
+    table.Remove(client, Gone());
     return table.Count() < before ? 1 : 0;
 }
 
-void UploadCache::Expire(uint64_t now) { table.Expire(now, Delete); }
+void UploadCache::Expire(uint64_t now) {
+    table.Expire(now, Gone());
+    open.Expire(now);
+    copies.remove_if([&](Copy& c) { return now - c.lastAsked >= kIdleMs && c.copy.Ended(0); });
+}
 
 const char* UploadCache::FileOf(const unsigned char* client, uint64_t now) {
     Entry* e = table.Find(client, now);

@@ -1,9 +1,11 @@
 // Uploads in progress: one temporary file per client port and address,
 // from the first piece until the install. Anyone may send a piece, so
 // everything here is bounded: the number of open uploads per client
-// address and in all, their idle time, how far a piece may reach past what
-// is there and how large an upload may grow. The temporary files live in
-// a folder of the server's own (fsp::kUploadFolder below the working
+// address and in all, their idle time, the disk they may take, and the
+// files and threads they hold. An upload grows from its end only: a piece
+// lands at or below the end written so far, so no upload has a hole and a
+// byte sent never costs more than a byte of disk. The temporary files live
+// in a folder of the server's own (fsp::kUploadFolder below the working
 // directory), named by the server and created afresh, never reused.
 #pragma once
 
@@ -11,18 +13,30 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <list>
 
+#include "OpenFiles.h"
+#include "VolumeCopy.h"
 #include "core/ClientTable.h"
+#include "core/Paths.h"
 
 class UploadCache {
 public:
     static constexpr size_t kMaxPerAddress = 16;
     static constexpr size_t kMaxUploads = 1024;
     static constexpr uint64_t kIdleMs = 120000;
-    // A piece may start at most this far past the end of what came before:
-    // a hole is what lets one datagram cost a gigabyte of disk.
-    static constexpr uint32_t kMaxAhead = 1u << 20;
     static constexpr uint32_t kMaxSize = 0x7FFFFFFFu;
+    // Unfinished uploads, and copies of installs across volumes, leave
+    // their volume this much free, or a twentieth of it when that is less.
+    static constexpr uint64_t kReserveBytes = 1ull << 30;
+    static constexpr uint64_t kReserveDivisor = 20;
+    // How long a reading of the upload folder's free space is used, with
+    // the bytes written since counted off it.
+    static constexpr uint64_t kSpaceCheckMs = 1000;
+    // Installs copied across volumes at once, a thread each.
+    static constexpr size_t kMaxCopies = 2;
+
+    enum class Installed { No, Yes, Copying };
 
     UploadCache();
     ~UploadCache();
@@ -30,39 +44,64 @@ public:
     UploadCache& operator=(const UploadCache&) = delete;
 
     // Makes the upload folder below the working directory and empties it
-    // of whatever an earlier run left there. Done once; 0 when the folder
-    // cannot be made (every piece then fails).
+    // of whatever an earlier run left there, with any hidden copy it was
+    // making. Done once; 0 when the folder cannot be made (every piece then
+    // fails).
     int Start();
 
-    // Writes a piece at its position; a piece at position 0 starts the
-    // client's upload afresh. 0 when refused or not written: the upload is
-    // then as it was.
+    // Writes a piece at its position: at 0 it starts the client's upload
+    // afresh (and gives up the client's install still copying, if any);
+    // above 0 it must lie within or at the end of what the client has
+    // written so far. 0 when refused (nothing written) or when the write
+    // failed (the upload holds what was acknowledged before, or nothing
+    // when the piece was a first one).
     int Upload(const unsigned char* client, uint32_t position, const unsigned char* data,
                int length, uint64_t now);
-    // Moves the client's upload to target, stamped with unixTime when
-    // given. The upload ends either way; 0 when nothing was installed.
-    int Install(const unsigned char* client, const char* target, const uint32_t* unixTime,
-                uint64_t now);
+    // Puts the client's upload at target, stamped with unixTime when given,
+    // replacing a file there only when replace, never a directory. Yes or
+    // No: the upload has ended. Copying: target lies on another volume and
+    // the upload is being copied there (or waits for a copying thread); the
+    // client's next Install, its resend, gives the outcome once the copy
+    // has ended, waiting for it no longer than waitMs now.
+    Installed Install(const unsigned char* client, const char* target, const uint32_t* unixTime,
+                      int replace, uint64_t now, DWORD waitMs);
     // Ends the client's upload without install; 0 when there was none.
     int Discard(const unsigned char* client);
-    // Forgets uploads idle for kIdleMs, with their files.
+    // Forgets uploads idle for kIdleMs with their files, copies finished
+    // that long ago whose client never came back, and closes files unused
+    // for OpenFiles::kIdleMs.
     void Expire(uint64_t now);
 
     size_t Count() const { return table.Count(); }
+    size_t Copies() const { return copies.size(); }
     const char* Folder() const { return folder; }
     // The temporary file of the client's upload, or null.
     const char* FileOf(const unsigned char* client, uint64_t now);
 
 private:
     struct Entry {
-        char fileName[MAX_PATH] = {};
+        char fileName[fsp::kMaxPath] = {};
         uint32_t size = 0; // the end of the data written so far
     };
-    static void Delete(Entry& e);
+    struct Copy {
+        unsigned char client[fsp::kClientKeySize] = {};
+        uint64_t lastAsked = 0;
+        VolumeCopy copy;
+    };
+    void Delete(Entry& e);
+    auto Gone() {
+        return [this](Entry& e) { Delete(e); };
+    }
     int NewFile(Entry* e);
+    // Whether bytes more may be written to the upload folder's volume.
+    bool Room(uint64_t bytes, uint64_t now);
 
     fsp::ClientTable<Entry> table;
-    char folder[MAX_PATH] = {};
+    std::list<Copy> copies;
+    OpenFiles open; // the upload files being written
+    char folder[fsp::kMaxPath] = {};
     int started = 0;
     unsigned long nextId = 0;
+    uint64_t freeBytes = 0, reserve = 0, spaceReadAt = 0;
+    bool spaceRead = false;
 };

@@ -129,7 +129,7 @@ MainWindow::MainWindow() {
     daemon.SetupSockets(Main::hMainWindow);
     // Idle uploads are forgotten, and their files deleted, even when no
     // request comes to do it.
-    SetTimer(hWnd, kExpiryTimer, 10000, nullptr);
+    SetTimer(hWnd, kExpiryTimer, 1000, nullptr);
     ShowWindow(hWnd, Main::nCmdShow);
     UpdateWindow(hWnd);
 }

@@ -5,6 +5,13 @@
 
 #include "../FSPDaemon.h"
 
+namespace {
+// How long an install waits for its copy to another volume before it
+// leaves the answer to the client's resend: a small file is answered at
+// once, and no copy holds the other clients up for longer.
+constexpr DWORD kCopyWaitMs = 50;
+} // namespace
+
 void FSPDaemon::Upload() {
     // Without a usable root no upload could be installed: keep nothing.
     if (!rootUsable ||
@@ -21,22 +28,33 @@ void FSPDaemon::Upload() {
 
 void FSPDaemon::Install() {
     const char* name = fsp::RequestText(*this);
-    char target[MAX_PATH];
+    char target[fsp::kMaxPath];
     // Clients may send the file's time (seconds since 1970) as four bytes
     // of extra data; the position then gives the extra data's length.
     uint32_t stamp = 0;
     bool stamped = extraData && extraLength >= 4;
     if (stamped) stamp = fsp::GetU32(extraData);
-    int installed = 0;
+    UploadCache::Installed installed = UploadCache::Installed::No;
     // The root itself is never replaced by an upload.
     if (name && fsp::NamesEntry(name) && LocalPath(name, target)) {
-        installed = uploadCache.Install(ClientKey(), target, stamped ? &stamp : nullptr,
-                                        GetTickCount64());
+        // A file is replaced only where the client may delete it. A file
+        // the server holds open, even shared, cannot be replaced by a
+        // rename on Windows: a download of it lets go first.
+        openFiles.Drop(target);
+        installed = uploadCache.Install(ClientKey(), target, stamped ? &stamp : nullptr, readWrite,
+                                        GetTickCount64(), kCopyWaitMs);
     } else {
         // No usable name: the upload ends here, as after a failed move.
         uploadCache.Discard(ClientKey());
     }
-    if (installed) Reply(0, nullptr, nullptr, 0, 0, 0);
-    else ErrorMsg("INSTALL:  Error Installing New File");
+    // A copy to another volume still running: no answer yet. The client
+    // sends the install again, and that is answered once the copy is done.
+    if (installed == UploadCache::Installed::Copying) return;
+    if (installed == UploadCache::Installed::Yes) {
+        PathChanged(target);
+        Reply(0, nullptr, nullptr, 0, 0, 0);
+    } else {
+        ErrorMsg("INSTALL:  Error Installing New File");
+    }
     LogClientf("Uploaded %s", ShownPath());
 }

@@ -320,9 +320,9 @@ TEST(Faults, WorkingDirectoryTakesNoTemporaryFile) {
     EXPECT_EQ(server.Stop(), 0);
 }
 
-// The working directory fills during an upload: the piece that finds no
-// room fails, the pieces before it stay written, files already there are
-// untouched, and the server serves throughout.
+// The working directory fills during an upload: the piece that would take
+// the volume's reserve fails, the pieces before it stay written, files
+// already there are untouched, and the server serves throughout.
 TEST(Faults, DiskFullDuringUpload) {
     TempDir base;
     Server server(ReadWrite(base.path));
@@ -330,12 +330,12 @@ TEST(Faults, DiskFullDuringUpload) {
     WriteFile(server.root + "/f", "served");
     const auto rootBefore = Snapshot(server.root);
     {
-        Mount small(server.workDir, "size=64k");
+        Mount small(server.workDir, "size=1m");
         MOUNT_OR_SKIP(small);
         const std::string keep = Pattern(16384, 9);
         WriteFile(server.workDir + "/keep.bin", keep);
 
-        const std::string upload = Pattern(200 * 1024, 4);
+        const std::string upload = Pattern(1200 * 1024, 4);
         size_t acked = 0;
         Reply failed;
         for (; acked < upload.size(); acked += 1024) {
@@ -351,6 +351,9 @@ TEST(Faults, DiskFullDuringUpload) {
         std::printf("disk full: %zu pieces written before the failure\n", acked / 1024);
         // The same piece again: still no room, still the same answer.
         ExpectError(raw.Ask(0x43, B(upload.substr(acked, 1024)), uint32_t(acked)), "UPLOAD:  Error Uploading");
+        // A twentieth of this small volume stays free (a page either way).
+        const fs::space_info space = fs::space(server.workDir);
+        EXPECT_GE(space.available + 4096, space.capacity / 20);
 
         EXPECT_TRUE(ReadFile(server.workDir + "/keep.bin") == keep);
         EXPECT_EQ(Snapshot(server.root), rootBefore);

@@ -395,18 +395,22 @@ TEST(UploadNamespace, ReadWriteLevel) {
     EXPECT_FALSE(Exists(Prefix() + "/drive_c/up.txt"));
     EXPECT_TRUE(TempFileCount(server.workDir) == 0);
 
-    // Raw pieces: in order, then the first one followed by the rest in any
-    // order, with repeats, from two client ports; each is acknowledged at
-    // its position.
+    // Raw pieces: in order, and with earlier pieces sent again, from two
+    // client ports; each is acknowledged at its position.
     std::string data = Pattern(2548, 7);
     struct Piece { uint32_t at, n; };
     std::vector<Piece> forward{{0, 1024}, {1024, 1024}, {2048, 500}};
-    std::vector<Piece> shuffled{{0, 1024}, {2048, 500}, {1024, 1024}, {2048, 500}, {1024, 1024}};
+    std::vector<Piece> shuffled{{0, 1024}, {1024, 1024}, {1024, 1024}, {2048, 500}, {1024, 1024}};
     Raw a(server.port), b(server.port);
     for (const Piece& p : forward)
         ExpectEmptyAck(a.Ask(0x43, B(data.substr(p.at, p.n)), p.at), 0x43, p.at);
     for (const Piece& p : shuffled)
         ExpectEmptyAck(b.Ask(0x43, B(data.substr(p.at, p.n)), p.at), 0x43, p.at);
+    EXPECT_EQ(size_t(TempFileCount(server.workDir)), 2u);
+    // Past the end, or above 0 from a port with no upload: refused, and
+    // nothing written.
+    ExpectError(a.Ask(0x43, B("gap"), 2549), "UPLOAD:  Error Uploading");
+    ExpectError(Raw(server.port).Ask(0x43, B("x"), 1024), "UPLOAD:  Error Uploading");
     EXPECT_EQ(size_t(TempFileCount(server.workDir)), 2u);
     // Four bytes of extra data on an install are the file's time.
     ExpectEmptyAck(a.Ask(0x44, Text("forward.bin"), 4, Bytes{0x30, 0x00, 0x00, 0x01}), 0x44);
@@ -436,6 +440,13 @@ TEST(UploadNamespace, ReadWriteLevel) {
     ExpectError(a.Ask(0x43, B(big.substr(0, 4381)), 8760), "Packet too long: at most 4380 bytes of data");
     ExpectEmptyAck(a.Ask(0x44, Text("big.bin")), 0x44);
     EXPECT_TRUE(ReadFile(server.root + "/big.bin") == big.substr(0, 8760));
+
+    // Put again where the client may delete: replaced whole; a directory
+    // never is.
+    EXPECT_EQ(Put(s.get(), "forward.bin", "second put"), 0);
+    EXPECT_EQ(ReadFile(server.root + "/forward.bin"), "second put");
+    EXPECT_EQ(Put(s.get(), "keepdir", "over a directory"), -1);
+    EXPECT_TRUE(fs::is_directory(server.root + "/keepdir"));
 
     // A piece far past the end (a 1 GiB hole), or at 2^31, is refused and
     // makes no file; the install after it has nothing to install.
@@ -558,12 +569,35 @@ TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
     EXPECT_TRUE(ReadFile(base.path + "/honest.bin") == content);
     EXPECT_EQ(ReadFile(work + "/FSP0.TMP"), "planted");
 
-    // Killed with an upload open: the next start clears it away.
+    // An upload pushed out by a flood from its own address fails from then
+    // on, and never installs a file with a gap.
+    Raw evicted(server->port);
+    ExpectEmptyAck(evicted.Ask(0x43, B(content.substr(0, 1024)), 0), 0x43);
+    for (int i = 0; i < 16; ++i) Client(server->port).Transact(Request(0x43, 0, 1, 0, B("abandoned")));
+    ExpectError(evicted.Ask(0x43, B(content.substr(1024, 1024)), 1024), "UPLOAD:  Error Uploading");
+    ExpectError(evicted.Ask(0x44, Text("evicted.bin")), "INSTALL:  Error Installing New File");
+    EXPECT_FALSE(Exists(base.path + "/evicted.bin"));
+
+    // Killed with an upload open and, as planted here, a copy to another
+    // volume under way: the next start clears the upload and the recorded
+    // hidden copy away, and nothing a record does not rightly name.
     ExpectEmptyAck(honest.Ask(0x43, B("left open"), 0), 0x43);
     EXPECT_GE(TempFileCount(work), 1);
     server->Kill();
     EXPECT_GE(TempFileCount(work), 1);
+    const std::string hidden = base.path + "/.vfspd-0123456789ABCDEF.part";
+    const std::string stray = base.path + "/.vfspd-1111111111111111.part";
+    WriteFile(hidden, "half a copy");
+    WriteFile(stray, "no record names it");
+    WriteFile(work + "/UPLOADS.FSP/0123456789ABCDEF.CPY", WinPath(hidden));
+    WriteFile(work + "/UPLOADS.FSP/FEDCBA9876543210.CPY", WinPath(base.path + "/honest.bin"));
     server = std::make_unique<Server>(st);
+    EXPECT_EQ(TempFileCount(work), 0);
+    EXPECT_FALSE(Exists(hidden));
+    EXPECT_TRUE(Exists(stray));
+    EXPECT_TRUE(ReadFile(base.path + "/honest.bin") == content);
+    // After a restart no upload is open: a piece past 0 is refused.
+    ExpectError(Raw(server->port).Ask(0x43, B("more"), 9), "UPLOAD:  Error Uploading");
     EXPECT_EQ(TempFileCount(work), 0);
     EXPECT_EQ(server->Stop(), 0);
 }

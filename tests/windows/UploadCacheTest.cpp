@@ -2,6 +2,7 @@
 // and namespace handlers served in-process from a hand-made request.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,7 +49,7 @@ protected:
     }
     void TearDown() override { SetCurrentDirectoryA(saved); }
     TempDir dir;
-    char saved[MAX_PATH] = {};
+    char saved[fsp::kMaxPath] = {};
 };
 
 using UploadCacheFiles = InTempDir;
@@ -90,39 +91,108 @@ TEST_F(UploadCacheFiles, LeftoversIdleAndFloodedUploadsGoWithTheirFiles) {
     EXPECT_TRUE(TempFiles().empty());
 }
 
-TEST_F(UploadCacheFiles, PiecesWithinReachAndInstallsCompleteOrNotAtAll) {
+TEST_F(UploadCacheFiles, PiecesFromTheEndOnlyAndInstallsCompleteOrNotAtAll) {
+    using Installed = UploadCache::Installed;
     std::string data(2548, 'd');
     for (size_t i = 0; i < data.size(); ++i) data[i] = char('A' + (i * 7) % 26);
     UploadCache cache;
     Key c(5000, "10.0.0.7");
-    for (uint32_t at : {0u, 2048u, 1024u, 2048u})
+    // A resent piece rewrites its bytes.
+    for (uint32_t at : {0u, 1024u, 1024u, 2048u})
         ASSERT_EQ(cache.Upload(c, at, Bytes(data) + at, at == 2048 ? 500 : 1024, 0), 1);
     EXPECT_EQ(ReadFileText(cache.FileOf(c, 0)), data);
-    // More than 1 MiB past the end, or past 2^31 - 1 bytes: refused, and
-    // the upload stays as it was.
-    EXPECT_EQ(cache.Upload(Key(5002, "10.0.0.7"), (1u << 20) + 1, Bytes("x"), 1, 0), 0);
-    for (uint32_t at : {2548u + (1u << 20) + 1, 0x7FFFFFFFu, 0x80000000u})
+    // Above 0 with no upload open, past the end, or past 2^31 - 1 bytes:
+    // refused, nothing written.
+    EXPECT_EQ(cache.Upload(Key(5002, "10.0.0.7"), 1024, Bytes("x"), 1, 0), 0);
+    EXPECT_EQ(cache.Count(), 1u);
+    for (uint32_t at : {2549u, 0x7FFFFFFFu, 0x80000000u})
         EXPECT_EQ(cache.Upload(c, at, Bytes("x"), 1, 0), 0) << at;
     EXPECT_EQ(ReadFileText(cache.FileOf(c, 0)), data);
     CreateDirectoryA("pub", nullptr);
     uint32_t stamp = 819255600; // 1995-12-18 01:00:00 UTC
-    EXPECT_EQ(cache.Install(c, "pub\\c.txt", &stamp, 0), 1);
+    EXPECT_EQ(cache.Install(c, "pub\\c.txt", &stamp, 0, 0, 0), Installed::Yes);
     EXPECT_EQ(ReadFileText("pub\\c.txt"), data);
     WIN32_FILE_ATTRIBUTE_DATA info;
     ASSERT_TRUE(GetFileAttributesExA("pub\\c.txt", GetFileExInfoStandard, &info));
     ULONGLONG t = (ULONGLONG(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
     EXPECT_EQ(t / 10000000ull - 11644473600ull, stamp);
-    EXPECT_EQ(cache.Install(c, "pub\\again.txt", nullptr, 0), 0); // the entry went with it
-    // Onto an existing file, or into a missing directory: refused, the
-    // file kept, the upload ended with its temporary file.
+    EXPECT_EQ(cache.Install(c, "pub\\again.txt", nullptr, 1, 0, 0), Installed::No); // the entry went with it
+    // An existing file is replaced only when asked; a directory, or a
+    // missing one, never: the upload ends with its temporary file.
     WriteFileText("taken.txt", "keep me");
-    for (const char* target : {"taken.txt", "missing\\new.txt"}) {
-        ASSERT_EQ(cache.Upload(c, 0, nullptr, 0, 0), 1);
-        EXPECT_EQ(cache.Install(c, target, nullptr, 0), 0) << target;
+    CreateDirectoryA("dir", nullptr);
+    struct { const char* target; int replace; Installed result; } installs[] = {
+        {"taken.txt", 0, Installed::No}, {"dir", 1, Installed::No},
+        {"missing\\new.txt", 1, Installed::No}, {"taken.txt", 1, Installed::Yes}};
+    for (const auto& i : installs) {
+        ASSERT_EQ(cache.Upload(c, 0, Bytes("new"), 3, 0), 1);
+        EXPECT_EQ(cache.Install(c, i.target, nullptr, i.replace, 0, 0), i.result) << i.target;
+        EXPECT_EQ(ReadFileText("taken.txt"), i.result == Installed::Yes ? "new" : "keep me");
     }
-    EXPECT_EQ(ReadFileText("taken.txt"), "keep me");
+    EXPECT_TRUE(GetFileAttributesA("dir") & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_FALSE(FileExists("missing"));
     EXPECT_TRUE(TempFiles().empty());
+}
+
+// /dev/shm is another file system than the temporary directory under
+// Wine: an install there copies, off the calling thread, and answers once
+// the copy has ended; a copy given up by a new first piece, or stopped with
+// the cache, leaves nothing behind.
+TEST_F(UploadCacheFiles, InstallAcrossVolumesCopiesToAHiddenNameThenRenames) {
+    using Installed = UploadCache::Installed;
+    std::string shm = "Z:\\dev\\shm\\vfspd-" + std::to_string(GetCurrentProcessId());
+    if (!CreateDirectoryA(shm.c_str(), nullptr)) GTEST_SKIP() << "no /dev/shm";
+    std::string data(32u << 20, 'x');
+    for (size_t i = 0; i < data.size(); i += 4096) data[i] = char(i >> 12);
+    auto shmFiles = [&] {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((shm + "\\*").c_str(), &fd);
+        do
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
+        while (h != INVALID_HANDLE_VALUE && FindNextFileA(h, &fd));
+        if (h != INVALID_HANDLE_VALUE) FindClose(h);
+        return names;
+    };
+    Key c(6000, "10.0.0.8");
+    const std::string target = shm + "\\big.bin";
+    for (int mode : {0, 1, 2}) { // answered at the resend, given up, stopped
+        UploadCache cache;
+        for (uint32_t at = 0; at < data.size(); at += 1u << 20)
+            ASSERT_EQ(cache.Upload(c, at, Bytes(data) + at, 1 << 20, 0), 1);
+        WriteFileText(target, "old");
+        ULONGLONG start = GetTickCount64();
+        ASSERT_EQ(cache.Install(c, target.c_str(), nullptr, 1, 0, 0), Installed::Copying);
+        EXPECT_LT(GetTickCount64() - start, 100u) << "the install held its caller";
+        // Until the client asks again: the old file whole, the copy under a
+        // hidden name, and its record beside the upload.
+        EXPECT_EQ(ReadFileText(target), "old");
+        std::vector<std::string> names = shmFiles();
+        ASSERT_EQ(names.size(), 2u);
+        std::string hidden = names[0] == "big.bin" ? names[1] : names[0];
+        EXPECT_EQ(hidden.size(), 7u + 16u + 5u);
+        EXPECT_EQ(hidden.rfind(".vfspd-", 0), 0u) << hidden;
+        EXPECT_EQ(TempFiles().size(), 2u); // the upload and the record
+        if (mode == 1) {
+            ASSERT_EQ(cache.Upload(c, 0, Bytes("new"), 3, 0), 1);
+            EXPECT_EQ(shmFiles(), std::vector<std::string>{"big.bin"});
+            EXPECT_EQ(TempFiles().size(), 1u);
+        }
+        if (mode) continue;
+        Installed r = Installed::Copying;
+        for (int i = 0; i < 300 && r == Installed::Copying; ++i)
+            r = cache.Install(c, target.c_str(), nullptr, 1, 0, 100);
+        EXPECT_EQ(r, Installed::Yes);
+        std::printf("32 MiB copied across volumes in %llu ms\n", GetTickCount64() - start);
+        EXPECT_TRUE(ReadFileText(target) == data);
+        EXPECT_EQ(shmFiles(), std::vector<std::string>{"big.bin"});
+        EXPECT_TRUE(TempFiles().empty());
+    }
+    EXPECT_EQ(ReadFileText(target), "old");
+    EXPECT_EQ(shmFiles(), std::vector<std::string>{"big.bin"});
+    EXPECT_TRUE(TempFiles().empty());
+    DeleteFileA(target.c_str());
+    RemoveDirectoryA(shm.c_str());
 }
 
 namespace {
