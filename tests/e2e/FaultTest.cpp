@@ -30,21 +30,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::string S(const Bytes& b) { return std::string(b.begin(), b.end()); }
-
-void ExpectError(const Reply& r, const std::string& text) {
-    EXPECT_TRUE(r.checksumOk);
-    EXPECT_EQ(r.command, 0x40);
-    EXPECT_EQ(r.DataText(), text);
-    EXPECT_EQ(r.dataLength, text.size() + 1);
-}
-
-void ExpectAck(const Reply& r, uint8_t command) {
-    EXPECT_TRUE(r.checksumOk);
-    EXPECT_EQ(r.command, command) << r.DataText();
-    EXPECT_EQ(r.dataLength, 0u);
-}
 
 // A good request after a fault: the version is answered.
 void ExpectServing(Raw& raw, Server& server) {
@@ -52,16 +38,6 @@ void ExpectServing(Raw& raw, Server& server) {
     EXPECT_EQ(v.command, 0x10);
     EXPECT_EQ(v.DataText(), "VrelFSPd for Win95 v1.0b3 Dec 18 1995");
     EXPECT_TRUE(server.Running());
-}
-
-// Uploads content in 1024-byte pieces and installs it as name; returns
-// the install's reply.
-Reply Put(Raw& raw, const std::string& name, const std::string& content) {
-    for (size_t at = 0; at < content.size(); at += 1024) {
-        Reply r = raw.Ask(0x43, B(content.substr(at, 1024)), uint32_t(at));
-        EXPECT_EQ(r.command, 0x43) << r.DataText() << " at " << at;
-    }
-    return raw.Ask(0x44, Text(name));
 }
 
 // A download of a whole file, block by block.
@@ -185,7 +161,7 @@ TEST(Faults, RootMissingOrAFile) {
     Reply list = raw.Ask(0x41, Text("/"));
     EXPECT_EQ(list.command, 0x41);
     EXPECT_EQ(list.dataLength, 24u + 12u + 12u); // ".", "..", "f", end marker
-    ExpectAck(Put(raw, "up.txt", "uploaded"), 0x44);
+    ExpectAck(PutRaw(raw, "up.txt", "uploaded"), 0x44);
     EXPECT_EQ(ReadFile(root + "/up.txt"), "uploaded");
     // An empty directory at the root's place is not removed either.
     fs::remove(root + "/f");
@@ -240,7 +216,7 @@ TEST(Faults, LogThatCannotBeOpened) {
     EXPECT_EQ(RunWine({kWin + "/closewin.exe", "--dismiss", "Error"}, "", &boxText), 0);
     EXPECT_NE(boxText.find("Unable to open log file"), std::string::npos) << boxText;
     ExpectError(raw.Ask(0x42, Text("missing")), "Unable to open file: missing");
-    ExpectAck(Put(raw, "up.bin", Pattern(2500, 8)), 0x44);
+    ExpectAck(PutRaw(raw, "up.bin", Pattern(2500, 8)), 0x44);
     EXPECT_TRUE(ReadFile(server.root + "/up.bin") == Pattern(2500, 8));
     EXPECT_FALSE(Exists(base.path + "/no"));
     EXPECT_FALSE(Exists(server.logFile));
@@ -277,7 +253,7 @@ TEST(Faults, FileHeldByAnotherProgram) {
     Reply list = raw.Ask(0x41, Text("/"));
     EXPECT_EQ(list.command, 0x41);
     EXPECT_NE(S(list.data).find("held.txt"), std::string::npos);
-    ExpectAck(Put(raw, "other.txt", "other"), 0x44);
+    ExpectAck(PutRaw(raw, "other.txt", "other"), 0x44);
     EXPECT_EQ(ReadFile(server.root + "/other.txt"), "other");
 
     fs::remove(marker);
@@ -315,7 +291,7 @@ TEST(Faults, WorkingDirectoryTakesNoTemporaryFile) {
         EXPECT_EQ(ReadFile(server.workDir + "/keep.txt"), "already here");
         EXPECT_EQ(TempFileCount(server.workDir), 0);
     }
-    ExpectAck(Put(raw, "new.bin", Pattern(3000, 1)), 0x44);
+    ExpectAck(PutRaw(raw, "new.bin", Pattern(3000, 1)), 0x44);
     EXPECT_TRUE(ReadFile(server.root + "/new.bin") == Pattern(3000, 1));
     EXPECT_EQ(server.Stop(), 0);
 }
@@ -370,7 +346,7 @@ TEST(Faults, DiskFullDuringUpload) {
     }
     // Room again: a whole upload goes through.
     const std::string whole = Pattern(100 * 1024, 5);
-    ExpectAck(Put(raw, "whole.bin", whole), 0x44);
+    ExpectAck(PutRaw(raw, "whole.bin", whole), 0x44);
     EXPECT_TRUE(ReadFile(server.root + "/whole.bin") == whole);
     EXPECT_EQ(server.Stop(), 0);
 }
@@ -391,14 +367,14 @@ TEST(Faults, DiskFullDuringInstall) {
         WriteFile(server.root + "/sub/a.txt", "a");
         const auto before = Snapshot(server.root);
 
-        ExpectError(Put(raw, "big.bin", Pattern(100 * 1024, 2)), "INSTALL:  Error Installing New File");
+        ExpectError(PutRaw(raw, "big.bin", Pattern(100 * 1024, 2)), "INSTALL:  Error Installing New File");
         EXPECT_FALSE(Exists(server.root + "/big.bin")) << "a cut-off file is left under the name";
         EXPECT_EQ(Snapshot(server.root), before);
         EXPECT_EQ(TempFileCount(server.workDir), 0);
         ExpectServing(raw, server);
 
         // What fits still goes in, and the root is served as before.
-        ExpectAck(Put(raw, "sub/small.txt", "small"), 0x44);
+        ExpectAck(PutRaw(raw, "sub/small.txt", "small"), 0x44);
         EXPECT_EQ(ReadFile(server.root + "/sub/small.txt"), "small");
         EXPECT_TRUE(Get(raw, "keep.bin") == keep);
         ExpectAck(raw.Ask(0x45, Text("sub/small.txt")), 0x45);

@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -381,6 +383,31 @@ int TempFileCount(const std::string& workDir) {
     for (auto it = fs::directory_iterator(workDir + "/UPLOADS.FSP", ec); !ec && it != fs::directory_iterator(); ++it)
         ++n;
     return n;
+}
+
+Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+void ExpectError(const Reply& r, const std::string& text) {
+    EXPECT_TRUE(r.checksumOk);
+    EXPECT_EQ(r.command, 0x40);
+    EXPECT_EQ(r.DataText(), text);
+    EXPECT_EQ(r.dataLength, text.size() + 1);
+}
+
+void ExpectAck(const Reply& r, uint8_t command, uint32_t position) {
+    EXPECT_TRUE(r.checksumOk);
+    EXPECT_EQ(r.command, command) << r.DataText();
+    EXPECT_EQ(r.dataLength, 0u);
+    EXPECT_EQ(r.position, position);
+    EXPECT_TRUE(r.extra.empty());
+}
+
+Reply PutRaw(Raw& raw, const std::string& name, const std::string& content) {
+    for (size_t at = 0; at < content.size(); at += 1024) {
+        Reply r = raw.Ask(0x43, B(content.substr(at, 1024)), uint32_t(at));
+        EXPECT_EQ(r.command, 0x43) << r.DataText() << " at " << at;
+    }
+    return raw.Ask(0x44, Text(name));
 }
 
 } // namespace e2e

@@ -139,6 +139,16 @@ struct Reply {
 };
 Reply Decode(const Bytes& datagram);
 
+// The bytes of a text, without a NUL.
+Bytes B(const std::string& s);
+// Expects the error reply that carries text.
+void ExpectError(const Reply& r, const std::string& text);
+// Expects the empty reply of a change done: command, position, no data.
+void ExpectAck(const Reply& r, uint8_t command, uint32_t position = 0);
+// Uploads content in 1 KiB pieces and installs it as name; the install's
+// reply.
+Reply PutRaw(Raw& raw, const std::string& name, const std::string& content);
+
 // n bytes of a repeatable pseudo-random pattern, different per seed.
 std::string Pattern(size_t n, unsigned seed);
 // How many unfinished uploads the server started in workDir holds: the

@@ -80,7 +80,6 @@ std::set<std::pair<std::string, long>> Tree(const std::string& dir, const std::s
 }
 
 // A raw client that numbers its requests.
-Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // The log bodies, each without the client's "[127.0.0.1]: ".
 std::vector<std::string> ClientLines(const Server& server) {
@@ -103,21 +102,6 @@ std::string Dump(const std::vector<std::string>& lines) {
     std::string s;
     for (const auto& l : lines) s += l + "\n";
     return s;
-}
-
-void ExpectEmptyAck(const Reply& r, uint8_t command, uint32_t position = 0) {
-    EXPECT_TRUE(r.checksumOk);
-    EXPECT_EQ(r.command, command);
-    EXPECT_EQ(r.dataLength, 0u);
-    EXPECT_EQ(r.position, position);
-    EXPECT_TRUE(r.extra.empty());
-}
-
-void ExpectError(const Reply& r, const std::string& text) {
-    EXPECT_TRUE(r.checksumOk);
-    EXPECT_EQ(r.command, 0x40);
-    EXPECT_EQ(r.DataText(), text);
-    EXPECT_EQ(r.dataLength, text.size() + 1);
 }
 
 // A relay on 127.0.0.1 between one client and the server that loses the
@@ -229,7 +213,7 @@ TEST(UploadNamespace, UploadOnlyLevel) {
     EXPECT_EQ(ReadFile(server.root + "/taken.txt"), "original");
 
     Raw raw(server.port);
-    ExpectEmptyAck(raw.Ask(0x49, Text("newdir/")), 0x49);
+    ExpectAck(raw.Ask(0x49, Text("newdir/")), 0x49);
     EXPECT_TRUE(fs::is_directory(server.root + "/newdir"));
     ExpectError(raw.Ask(0x46, Text("newdir")), "RMDIR:  Access Denied");
     ExpectError(raw.Ask(0x45, Text("taken.txt")), "DEL_FILE: Access Denied");
@@ -321,10 +305,10 @@ TEST(UploadNamespace, ReadWriteLevel) {
     EXPECT_EQ(fsp_unlink(s.get(), "gone.txt"), -1);
 
     Raw raw(server.port);
-    ExpectEmptyAck(raw.Ask(0x49, Text("r")), 0x49);
+    ExpectAck(raw.Ask(0x49, Text("r")), 0x49);
     ExpectError(raw.Ask(0x49, Text("r")), "MK_DIR:  Error making directory");
     ExpectError(raw.Ask(0x45, Text("r")), "DEL_FILE:  Error deleting file!");
-    ExpectEmptyAck(raw.Ask(0x46, Text("r")), 0x46);
+    ExpectAck(raw.Ask(0x46, Text("r")), 0x46);
     ExpectError(raw.Ask(0x46, Text("r")), "DEL_DIR:  Error removing directory");
     EXPECT_EQ(raw.Ask(0x47, Text("/")).extra, Bytes{0x2E});
 
@@ -338,7 +322,7 @@ TEST(UploadNamespace, ReadWriteLevel) {
     EXPECT_EQ(fsp_rename(s.get(), "n/g.txt", "taken"), -1);
     EXPECT_EQ(fsp_rename(s.get(), "/", "root2"), -1);
     EXPECT_EQ(fsp_rename(s.get(), "taken", "UPLOADS.FSP"), -1);
-    ExpectEmptyAck(raw.Ask(0x4E, Text("n/g.txt\nsecret"), 13, Text("h.txt\nsecret")), 0x4E);
+    ExpectAck(raw.Ask(0x4E, Text("n/g.txt\nsecret"), 13, Text("h.txt\nsecret")), 0x4E);
     EXPECT_EQ(ReadFile(server.root + "/h.txt"), "moved");
     ExpectError(raw.Ask(0x4E, Text("h.txt"), 6, Text("taken")), "RENAME:  Target exists");
 
@@ -349,14 +333,14 @@ TEST(UploadNamespace, ReadWriteLevel) {
         auto r = fixed.Transact(Request(command, 7, sequence, 0, Text(path)));
         return r ? Decode(*r) : Reply{};
     };
-    ExpectEmptyAck(Send(0x45, "taken", 1), 0x45);
-    ExpectEmptyAck(Send(0x45, "taken", 2), 0x45); // a resend, answered from memory
-    ExpectEmptyAck(raw.Ask(0x4E, Text("h.txt"), 6, Text("taken")), 0x4E);
-    ExpectEmptyAck(Send(0x45, "taken", 3), 0x45); // the same key, a new session
+    ExpectAck(Send(0x45, "taken", 1), 0x45);
+    ExpectAck(Send(0x45, "taken", 2), 0x45); // a resend, answered from memory
+    ExpectAck(raw.Ask(0x4E, Text("h.txt"), 6, Text("taken")), 0x4E);
+    ExpectAck(Send(0x45, "taken", 3), 0x45); // the same key, a new session
     EXPECT_FALSE(Exists(server.root + "/taken"));
     ExpectError(Send(0x49, "p/q", 4), "MK_DIR:  Error making directory");
-    ExpectEmptyAck(raw.Ask(0x49, Text("p")), 0x49);
-    ExpectEmptyAck(Send(0x49, "p/q", 5), 0x49);
+    ExpectAck(raw.Ask(0x49, Text("p")), 0x49);
+    ExpectAck(Send(0x49, "p/q", 5), 0x49);
     // A name with no NUL in the bytes sent is answered like a bad name.
     ExpectError(raw.Ask(0x49, B("loose")), "MK_DIR:  Error making directory");
     EXPECT_FALSE(Exists(server.root + "/loose"));
@@ -403,9 +387,9 @@ TEST(UploadNamespace, ReadWriteLevel) {
     std::vector<Piece> shuffled{{0, 1024}, {1024, 1024}, {1024, 1024}, {2048, 500}, {1024, 1024}};
     Raw a(server.port), b(server.port);
     for (const Piece& p : forward)
-        ExpectEmptyAck(a.Ask(0x43, B(data.substr(p.at, p.n)), p.at), 0x43, p.at);
+        ExpectAck(a.Ask(0x43, B(data.substr(p.at, p.n)), p.at), 0x43, p.at);
     for (const Piece& p : shuffled)
-        ExpectEmptyAck(b.Ask(0x43, B(data.substr(p.at, p.n)), p.at), 0x43, p.at);
+        ExpectAck(b.Ask(0x43, B(data.substr(p.at, p.n)), p.at), 0x43, p.at);
     EXPECT_EQ(size_t(TempFileCount(server.workDir)), 2u);
     // Past the end, or above 0 from a port with no upload: refused, and
     // nothing written.
@@ -413,32 +397,32 @@ TEST(UploadNamespace, ReadWriteLevel) {
     ExpectError(Raw(server.port).Ask(0x43, B("x"), 1024), "UPLOAD:  Error Uploading");
     EXPECT_EQ(size_t(TempFileCount(server.workDir)), 2u);
     // Four bytes of extra data on an install are the file's time.
-    ExpectEmptyAck(a.Ask(0x44, Text("forward.bin"), 4, Bytes{0x30, 0x00, 0x00, 0x01}), 0x44);
+    ExpectAck(a.Ask(0x44, Text("forward.bin"), 4, Bytes{0x30, 0x00, 0x00, 0x01}), 0x44);
     struct stat st = {};
     EXPECT_EQ(stat((server.root + "/forward.bin").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 0x30000001);
-    ExpectEmptyAck(b.Ask(0x44, Text("shuffled.bin")), 0x44);
+    ExpectAck(b.Ask(0x44, Text("shuffled.bin")), 0x44);
     EXPECT_TRUE(ReadFile(server.root + "/forward.bin") == data);
     EXPECT_TRUE(ReadFile(server.root + "/shuffled.bin") == data);
     // A port that left an upload unfinished starts a shorter one: only the
     // new bytes are installed.
     for (const Piece& p : forward) b.Ask(0x43, B(data.substr(p.at, p.n)), p.at);
-    ExpectEmptyAck(b.Ask(0x43, B("twelve bytes"), 0), 0x43);
-    ExpectEmptyAck(b.Ask(0x44, Text("restarted.bin")), 0x44);
+    ExpectAck(b.Ask(0x43, B("twelve bytes"), 0), 0x43);
+    ExpectAck(b.Ask(0x44, Text("restarted.bin")), 0x44);
     EXPECT_EQ(ReadFile(server.root + "/restarted.bin"), "twelve bytes");
 
     // An empty piece opens an upload too: an empty file is installed.
-    ExpectEmptyAck(a.Ask(0x43, {}, 0), 0x43);
-    ExpectEmptyAck(a.Ask(0x44, Text("empty.bin")), 0x44);
+    ExpectAck(a.Ask(0x43, {}, 0), 0x43);
+    ExpectAck(a.Ask(0x44, Text("empty.bin")), 0x44);
     EXPECT_TRUE(Exists(server.root + "/empty.bin"));
     EXPECT_EQ(ReadFile(server.root + "/empty.bin"), "");
 
     // Pieces of up to 4,380 bytes; a datagram longer than that is answered.
     const std::string big = Pattern(8761, 9);
-    ExpectEmptyAck(a.Ask(0x43, B(big.substr(0, 4380)), 0), 0x43);
-    ExpectEmptyAck(a.Ask(0x43, B(big.substr(4380, 4380)), 4380), 0x43, 4380);
+    ExpectAck(a.Ask(0x43, B(big.substr(0, 4380)), 0), 0x43);
+    ExpectAck(a.Ask(0x43, B(big.substr(4380, 4380)), 4380), 0x43, 4380);
     ExpectError(a.Ask(0x43, B(big.substr(0, 4381)), 8760), "Packet too long: at most 4380 bytes of data");
-    ExpectEmptyAck(a.Ask(0x44, Text("big.bin")), 0x44);
+    ExpectAck(a.Ask(0x44, Text("big.bin")), 0x44);
     EXPECT_TRUE(ReadFile(server.root + "/big.bin") == big.substr(0, 8760));
 
     // Put again where the client may delete: replaced whole; a directory
@@ -461,7 +445,7 @@ TEST(UploadNamespace, ReadWriteLevel) {
     EXPECT_FALSE(Exists(server.root + "/nothing.txt"));
 
     // Closed with an upload open: its temporary file goes with the server.
-    ExpectEmptyAck(b.Ask(0x43, B("left open"), 0), 0x43);
+    ExpectAck(b.Ask(0x43, B("left open"), 0), 0x43);
     EXPECT_EQ(size_t(TempFileCount(server.workDir)), 1u);
     s.reset();
     EXPECT_EQ(server.Stop(), 0);
@@ -547,7 +531,7 @@ TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
             flood.Transact(Request(0x43, 0, 1, 0, B("abandoned")));
         }
         auto start = std::chrono::steady_clock::now();
-        ExpectEmptyAck(honest.Ask(0x43, B(content.substr(at, 1024)), uint32_t(at)), 0x43, uint32_t(at));
+        ExpectAck(honest.Ask(0x43, B(content.substr(at, 1024)), uint32_t(at)), 0x43, uint32_t(at));
         slowest = std::max(slowest, std::chrono::duration_cast<std::chrono::milliseconds>(
                                         std::chrono::steady_clock::now() - start));
     }
@@ -562,17 +546,17 @@ TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
                           "wd/./UPLOADS.FSP/U0000000.TMP"})
         ExpectError(thief.Ask(0x42, Text(p)), std::string("Unable to open file: ") + p);
     ExpectError(thief.Ask(0x41, Text("wd/UPLOADS.FSP")), "Directory wd/UPLOADS.FSP does not exist!");
-    ExpectEmptyAck(thief.Ask(0x43, B("mine"), 0), 0x43);
+    ExpectAck(thief.Ask(0x43, B("mine"), 0), 0x43);
     ExpectError(thief.Ask(0x44, Text("wd/UPLOADS.FSP/U0000000.TMP")), "INSTALL:  Error Installing New File");
 
-    ExpectEmptyAck(honest.Ask(0x44, Text("honest.bin")), 0x44);
+    ExpectAck(honest.Ask(0x44, Text("honest.bin")), 0x44);
     EXPECT_TRUE(ReadFile(base.path + "/honest.bin") == content);
     EXPECT_EQ(ReadFile(work + "/FSP0.TMP"), "planted");
 
     // An upload pushed out by a flood from its own address fails from then
     // on, and never installs a file with a gap.
     Raw evicted(server->port);
-    ExpectEmptyAck(evicted.Ask(0x43, B(content.substr(0, 1024)), 0), 0x43);
+    ExpectAck(evicted.Ask(0x43, B(content.substr(0, 1024)), 0), 0x43);
     for (int i = 0; i < 16; ++i) Client(server->port).Transact(Request(0x43, 0, 1, 0, B("abandoned")));
     ExpectError(evicted.Ask(0x43, B(content.substr(1024, 1024)), 1024), "UPLOAD:  Error Uploading");
     ExpectError(evicted.Ask(0x44, Text("evicted.bin")), "INSTALL:  Error Installing New File");
@@ -581,7 +565,7 @@ TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
     // Killed with an upload open and, as planted here, a copy to another
     // volume under way: the next start clears the upload and the recorded
     // hidden copy away, and nothing a record does not rightly name.
-    ExpectEmptyAck(honest.Ask(0x43, B("left open"), 0), 0x43);
+    ExpectAck(honest.Ask(0x43, B("left open"), 0), 0x43);
     EXPECT_GE(TempFileCount(work), 1);
     server->Kill();
     EXPECT_GE(TempFileCount(work), 1);
