@@ -12,6 +12,7 @@ constexpr int kMaxPath = 260; // the platform's path limit, NUL included
 // uploads. Its name is a plain 8.3 name, so the platform knows it by no
 // other (short) name, and no request path may hold it as a component:
 // whatever the root, no client can list, fetch or replace what lies there.
+// The uninstaller removes it by this name (installer/vfspd.nsi).
 constexpr char kUploadFolder[] = "UPLOADS.FSP";
 
 // The hidden names an install that copies across volumes writes first
