@@ -14,7 +14,7 @@ namespace {
 const char kServerKey[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Server";
 const char kLocationKey[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Location";
 
-// Reads a path whole into its MAX_PATH field (a REG_EXPAND_SZ expanded),
+// Reads a path whole into its fsp::kMaxPath field (a REG_EXPAND_SZ expanded),
 // or leaves it untouched when the value is missing. A path of another type,
 // or too long for the field or even to be read, is refused rather than cut
 // or replaced by the default, since either would serve another file or
@@ -22,7 +22,7 @@ const char kLocationKey[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Location";
 int LoadPath(RegistryKey& key, const char* name, char* field) {
     if (!key.HasValue(name)) return 1;
     std::string text;
-    if (!key.GetExpandedString(name, &text) || text.size() >= MAX_PATH) {
+    if (!key.GetExpandedString(name, &text) || text.size() >= size_t(fsp::kMaxPath)) {
         field[0] = '\0';
         return 0;
     }
