@@ -562,15 +562,19 @@ TEST(ListingDownload, CurrentClientsStatusAndUtf8Names) {
 
     // elinks: a listing page and a byte-identical download.
     TempDir home;
-    auto elinks = [&](const std::string& mode, const std::string& url) {
+    auto elinks = [&](const std::string& mode, const std::string& url, const std::string& password = "") {
         std::string cmd = "HOME=" + home.path + " timeout 60 elinks -no-connect 1 -no-home 1 " + mode +
-                          " 'fsp://127.0.0.1:" + std::to_string(server.port) + url + "' > " + home.path + "/out";
+                          " 'fsp://" + (password.empty() ? "" : password + "@") + "127.0.0.1:" +
+                          std::to_string(server.port) + url + "' > " + home.path + "/out";
         EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
         return ReadFile(home.path + "/out");
     };
     std::string page = elinks("-dump", "/pub/");
     EXPECT_NE(page.find(cafe), std::string::npos) << page;
     EXPECT_TRUE(elinks("-source", "/pub/plain.bin") == content);
+    // A name before the host makes elinks end every path with a newline and
+    // a password (here an empty one): served as the path before it.
+    EXPECT_TRUE(elinks("-source", "/pub/plain.bin", "hunter2") == content);
 
     // UTF-8 names: listed and fetched as they are on disk, and uploaded
     // under the name the client gave.
