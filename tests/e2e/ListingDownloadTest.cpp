@@ -475,6 +475,7 @@ TEST_F(Served, RefusalsAnswerWithTheirTextAndLogIt) {
         Bytes data;
         std::string text;
         uint32_t position = 0;
+        std::string logged = ""; // when the log escapes the text
     };
     const std::vector<Case> cases{
         {0x42, Text("..\\root\\files\\f1"), "Unable to open file: ..\\root\\files\\f1"},
@@ -492,6 +493,9 @@ TEST_F(Served, RefusalsAnswerWithTheirTextAndLogIt) {
         {0x41, {}, "Directory  does not exist!"},
         {0x41, Text("empty", false), "Directory empty does not exist!"},
         {0x42, Text("files/missing\nsecret"), "Unable to open file: files/missing"}, // no password quoted
+        // A literal "\x0D" and a right-to-left override: escaped unambiguously.
+        {0x42, Text("a\\x0D\xE2\x80\xAEtxt.exe"), "Unable to open file: a\\x0D\xE2\x80\xAEtxt.exe", 0,
+         "Unable to open file: a\\x5Cx0D\\xE2\\x80\\xAEtxt.exe"},
         // Inside the first 1024-byte block.
         {0x41, Text("hundred"), "Directory hundred has no block at that position!", 100},
     };
@@ -509,7 +513,7 @@ TEST_F(Served, RefusalsAnswerWithTheirTextAndLogIt) {
     ASSERT_EQ(lines.size(), cases.size());
     // A line longer than the log's line buffer is cut, not dropped.
     for (size_t i = 0; i < cases.size(); ++i) {
-        std::string full = "[127.0.0.1]: " + cases[i].text;
+        std::string full = "[127.0.0.1]: " + (cases[i].logged.empty() ? cases[i].text : cases[i].logged);
         EXPECT_GE(lines[i].size(), std::min<size_t>(full.size(), 200)) << full;
         EXPECT_EQ(full.substr(0, lines[i].size()), lines[i]);
     }
