@@ -140,12 +140,12 @@ TEST(Faults, RootMissingOrAFile) {
             ExpectError(raw.Ask(0x45, Text(self)), "DEL_FILE:  Error deleting file!");
             ExpectError(raw.Ask(0x46, Text(self)), "DEL_DIR:  Error removing directory");
             ExpectError(raw.Ask(0x49, Text(self)), "MK_DIR:  Error making directory");
-            ExpectAck(raw.Ask(0x43, B("piece")), 0x43);
+            ExpectEmptyAck(raw.Ask(0x43, B("piece")), 0x43);
             ExpectError(raw.Ask(0x44, Text(self)), "INSTALL:  Error Installing New File");
         }
         ExpectError(raw.Ask(0x42), "Unable to open file: ");
         ExpectError(raw.Ask(0x49, Text("d")), "MK_DIR:  Error making directory");
-        ExpectAck(raw.Ask(0x43, B("piece")), 0x43);
+        ExpectEmptyAck(raw.Ask(0x43, B("piece")), 0x43);
         ExpectError(raw.Ask(0x44, Text("new.txt")), "INSTALL:  Error Installing New File");
         EXPECT_EQ(TempFileCount(server.workDir), 0);
         EXPECT_EQ(Exists(root) ? ReadFile(root) : "<none>", before);
@@ -161,7 +161,7 @@ TEST(Faults, RootMissingOrAFile) {
     Reply list = raw.Ask(0x41, Text("/"));
     EXPECT_EQ(list.command, 0x41);
     EXPECT_EQ(list.dataLength, 24u + 12u + 12u); // ".", "..", "f", end marker
-    ExpectAck(PutRaw(raw, "up.txt", "uploaded"), 0x44);
+    ExpectEmptyAck(Put(raw, "up.txt", "uploaded"), 0x44);
     EXPECT_EQ(ReadFile(root + "/up.txt"), "uploaded");
     // An empty directory at the root's place is not removed either.
     fs::remove(root + "/f");
@@ -216,7 +216,7 @@ TEST(Faults, LogThatCannotBeOpened) {
     EXPECT_EQ(RunWine({kWin + "/closewin.exe", "--dismiss", "Error"}, "", &boxText), 0);
     EXPECT_NE(boxText.find("Unable to open log file"), std::string::npos) << boxText;
     ExpectError(raw.Ask(0x42, Text("missing")), "Unable to open file: missing");
-    ExpectAck(PutRaw(raw, "up.bin", Pattern(2500, 8)), 0x44);
+    ExpectEmptyAck(Put(raw, "up.bin", Pattern(2500, 8)), 0x44);
     EXPECT_TRUE(ReadFile(server.root + "/up.bin") == Pattern(2500, 8));
     EXPECT_FALSE(Exists(base.path + "/no"));
     EXPECT_FALSE(Exists(server.logFile));
@@ -245,7 +245,7 @@ TEST(Faults, FileHeldByAnotherProgram) {
     ExpectError(raw.Ask(0x42, Text("held.txt")), "Unable to open file: held.txt");
     ExpectError(raw.Ask(0x42, Text("held.txt"), 1024), "Unable to open file: held.txt");
     ExpectError(raw.Ask(0x45, Text("held.txt")), "DEL_FILE:  Error deleting file!");
-    ExpectAck(raw.Ask(0x43, B("replacement")), 0x43);
+    ExpectEmptyAck(raw.Ask(0x43, B("replacement")), 0x43);
     ExpectError(raw.Ask(0x44, Text("held.txt")), "INSTALL:  Error Installing New File");
     EXPECT_EQ(TempFileCount(server.workDir), 0);
     // The rest is served meanwhile, and the held file is listed.
@@ -253,7 +253,7 @@ TEST(Faults, FileHeldByAnotherProgram) {
     Reply list = raw.Ask(0x41, Text("/"));
     EXPECT_EQ(list.command, 0x41);
     EXPECT_NE(S(list.data).find("held.txt"), std::string::npos);
-    ExpectAck(PutRaw(raw, "other.txt", "other"), 0x44);
+    ExpectEmptyAck(Put(raw, "other.txt", "other"), 0x44);
     EXPECT_EQ(ReadFile(server.root + "/other.txt"), "other");
 
     fs::remove(marker);
@@ -291,7 +291,7 @@ TEST(Faults, WorkingDirectoryTakesNoTemporaryFile) {
         EXPECT_EQ(ReadFile(server.workDir + "/keep.txt"), "already here");
         EXPECT_EQ(TempFileCount(server.workDir), 0);
     }
-    ExpectAck(PutRaw(raw, "new.bin", Pattern(3000, 1)), 0x44);
+    ExpectEmptyAck(Put(raw, "new.bin", Pattern(3000, 1)), 0x44);
     EXPECT_TRUE(ReadFile(server.root + "/new.bin") == Pattern(3000, 1));
     EXPECT_EQ(server.Stop(), 0);
 }
@@ -337,7 +337,7 @@ TEST(Faults, DiskFullDuringUpload) {
         ExpectServing(raw, server);
 
         // What the acknowledged pieces wrote is what an install delivers.
-        ExpectAck(raw.Ask(0x44, Text("partial.bin")), 0x44);
+        ExpectEmptyAck(raw.Ask(0x44, Text("partial.bin")), 0x44);
         std::string partial = ReadFile(server.root + "/partial.bin");
         EXPECT_GE(partial.size(), acked);
         EXPECT_TRUE(partial.compare(0, acked, upload, 0, acked) == 0) << "acknowledged pieces differ";
@@ -346,7 +346,7 @@ TEST(Faults, DiskFullDuringUpload) {
     }
     // Room again: a whole upload goes through.
     const std::string whole = Pattern(100 * 1024, 5);
-    ExpectAck(PutRaw(raw, "whole.bin", whole), 0x44);
+    ExpectEmptyAck(Put(raw, "whole.bin", whole), 0x44);
     EXPECT_TRUE(ReadFile(server.root + "/whole.bin") == whole);
     EXPECT_EQ(server.Stop(), 0);
 }
@@ -367,17 +367,17 @@ TEST(Faults, DiskFullDuringInstall) {
         WriteFile(server.root + "/sub/a.txt", "a");
         const auto before = Snapshot(server.root);
 
-        ExpectError(PutRaw(raw, "big.bin", Pattern(100 * 1024, 2)), "INSTALL:  Error Installing New File");
+        ExpectError(Put(raw, "big.bin", Pattern(100 * 1024, 2)), "INSTALL:  Error Installing New File");
         EXPECT_FALSE(Exists(server.root + "/big.bin")) << "a cut-off file is left under the name";
         EXPECT_EQ(Snapshot(server.root), before);
         EXPECT_EQ(TempFileCount(server.workDir), 0);
         ExpectServing(raw, server);
 
         // What fits still goes in, and the root is served as before.
-        ExpectAck(PutRaw(raw, "sub/small.txt", "small"), 0x44);
+        ExpectEmptyAck(Put(raw, "sub/small.txt", "small"), 0x44);
         EXPECT_EQ(ReadFile(server.root + "/sub/small.txt"), "small");
         EXPECT_TRUE(Get(raw, "keep.bin") == keep);
-        ExpectAck(raw.Ask(0x45, Text("sub/small.txt")), 0x45);
+        ExpectEmptyAck(raw.Ask(0x45, Text("sub/small.txt")), 0x45);
         EXPECT_EQ(Snapshot(server.root), before);
     }
     EXPECT_EQ(server.Stop(), 0);

@@ -2,7 +2,6 @@
 // errors, first-run settings, settings that cannot serve and a clean stop;
 // the setup program.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -26,31 +25,12 @@ std::string OnC(std::string winPath) {
 
 const std::string kCloseWin = std::string(VFSPD_WIN_DIR) + "/closewin.exe";
 
-// vfspd.exe started, unawaited, on registry values of types the harness
-// does not write ({key, name, type, data}; the rest read as defaults).
-struct Started {
-    explicit Started(const std::vector<std::vector<std::string>>& values) {
-        RunWine({"reg", "delete", "HKLM\\Software\\Quorvane", "/f"});
-        for (const auto& v : values)
-            RunWine({"reg", "add", "HKLM\\Software\\Quorvane\\VrelFSPd\\" + v[0], "/v", v[1], "/t", v[2], "/d", v[3], "/f"});
-        pid = StartWine({std::string(VFSPD_WIN_DIR) + "/vfspd.exe"}, dir.path);
-    }
-    // The text of the box captioned "VrelFSPd" once it shows; pressed OK.
-    std::string Box() {
-        std::string text;
-        WaitFor([&] { return RunWine({kCloseWin, "--dismiss", "VrelFSPd"}, "", &text) == 0; }, std::chrono::seconds(60));
-        return text;
-    }
-    // Closes the window, which must still be there; the exit status.
-    int Stop() {
-        int st = -1;
-        if (RunWine({kCloseWin}) != 0) kill(pid, SIGKILL);
-        waitpid(pid, &st, 0);
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    TempDir dir;
-    pid_t pid;
-};
+// The text of the box captioned "VrelFSPd" once it shows; pressed OK.
+std::string Box() {
+    std::string text;
+    WaitFor([&] { return RunWine({kCloseWin, "--dismiss", "VrelFSPd"}, "", &text) == 0; }, std::chrono::seconds(60));
+    return text;
+}
 } // namespace
 
 TEST(Endpoint, AnswersRequestsDropsMalformedOnesAndStopsCleanly) {
@@ -147,26 +127,26 @@ TEST(Endpoint, ExpandedPathsServeAndSettingsThatCannotServeBindOrServeNothing) {
     std::filesystem::create_directories(base.path + "/pub");
     WriteFile(base.path + "/pub/f", "expanded");
     setenv("VFSPD_E2E_BASE", WinPath(base.path).c_str(), 1);
-    const uint16_t port = FreeUdpPort();
-    const std::vector<std::string> portValue{"Server", "FSPPort", "REG_DWORD", std::to_string(port)};
-    Started expanded({portValue, {"Location", "RootPath", "REG_EXPAND_SZ", "%VFSPD_E2E_BASE%\\pub"},
-                      {"Location", "LogPath", "REG_EXPAND_SZ", "%VFSPD_E2E_BASE%\\x.log"}});
-    Client probe(port);
-    std::optional<Bytes> r;
-    ASSERT_TRUE(WaitFor([&] { return (r = probe.Transact(Request(0x42, 0, 1, 0, Text("f")))).has_value(); },
-                        std::chrono::seconds(60)));
-    EXPECT_EQ(Decode(*r).DataText(), "expanded");
+    Settings s;
+    s.values = {{"Location", "RootPath", "REG_EXPAND_SZ", "%VFSPD_E2E_BASE%\\pub"},
+                {"Location", "LogPath", "REG_EXPAND_SZ", "%VFSPD_E2E_BASE%\\x.log"}};
+    Server expanded(s);
+    EXPECT_EQ(Raw(expanded.port).Ask(0x42, Text("f")).DataText(), "expanded");
     EXPECT_EQ(expanded.Stop(), 0);
     EXPECT_TRUE(HasLine(ReadFile(base.path + "/x.log"), "[127.0.0.1]: Downloaded " + WinPath(base.path + "/pub/f")));
 
-    Started dword({portValue, {"Location", "RootPath", "REG_DWORD", "1"}});
-    EXPECT_NE(dword.Box().find("The server root in the registry cannot be served"), std::string::npos);
-    EXPECT_EQ(Raw(port).Ask(0x42, Text("f")).DataText(), "Unable to open file: f");
+    s.values = {{"Location", "RootPath", "REG_DWORD", "1"}};
+    Server dword(s);
+    EXPECT_NE(Box().find("The server root in the registry cannot be served"), std::string::npos);
+    EXPECT_EQ(Raw(dword.port).Ask(0x42, Text("f")).DataText(), "Unable to open file: f");
     EXPECT_EQ(dword.Stop(), 0);
 
-    const std::string wide = std::to_string(0x10000u + port);
-    Started wrapped({{"Server", "FSPPort", "REG_DWORD", wide}, {"Location", "RootPath", "REG_SZ", WinPath(base.path)}});
-    EXPECT_NE(wrapped.Box().find("The port in the registry (" + wide + ") cannot be used"), std::string::npos);
+    s.values.clear();
+    s.port = 0x10000u + FreeUdpPort();
+    s.awaitAnswer = false;
+    Server wrapped(s);
+    EXPECT_NE(Box().find("The port in the registry (" + std::to_string(*s.port) + ") cannot be used"), std::string::npos);
+    Client probe(wrapped.port);
     probe.Send(Request(0x10, 0, 3, 0));
     EXPECT_FALSE(probe.Receive(std::chrono::milliseconds(1500)));
     EXPECT_EQ(wrapped.Stop(), 0);

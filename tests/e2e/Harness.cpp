@@ -194,10 +194,13 @@ Server::Server(Settings settings) {
     std::string regFile = dir.path + "/settings.reg";
     WriteFile(regFile, reg);
     if (RunWine({"regedit", "/s", regFile}) != 0) throw std::runtime_error("regedit failed");
+    for (const auto& v : settings.values)
+        RunWine({"reg", "add", "HKLM\\Software\\Quorvane\\VrelFSPd\\" + v[0], "/v", v[1], "/t", v[2], "/d", v[3], "/f"});
 
     std::string program = settings.program.empty() ? std::string(VFSPD_WIN_DIR) + "/vfspd.exe" : settings.program;
     pid = Spawn({"wine", program}, workDir, dir.path + "/wine.out");
 
+    if (!settings.awaitAnswer) return;
     // Ready when it answers: a bye is answered and leaves no log line.
     Client probe(port);
     bool up = WaitFor([&] {
@@ -394,7 +397,7 @@ void ExpectError(const Reply& r, const std::string& text) {
     EXPECT_EQ(r.dataLength, text.size() + 1);
 }
 
-void ExpectAck(const Reply& r, uint8_t command, uint32_t position) {
+void ExpectEmptyAck(const Reply& r, uint8_t command, uint32_t position) {
     EXPECT_TRUE(r.checksumOk);
     EXPECT_EQ(r.command, command) << r.DataText();
     EXPECT_EQ(r.dataLength, 0u);
@@ -402,7 +405,7 @@ void ExpectAck(const Reply& r, uint8_t command, uint32_t position) {
     EXPECT_TRUE(r.extra.empty());
 }
 
-Reply PutRaw(Raw& raw, const std::string& name, const std::string& content) {
+Reply Put(Raw& raw, const std::string& name, const std::string& content) {
     for (size_t at = 0; at < content.size(); at += 1024) {
         Reply r = raw.Ask(0x43, B(content.substr(at, 1024)), uint32_t(at));
         EXPECT_EQ(r.command, 0x43) << r.DataText() << " at " << at;

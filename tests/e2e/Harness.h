@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -56,6 +57,10 @@ struct Settings {
     bool firstRun = false; // write nothing: the server finds no settings
     std::string program;   // a Linux or Windows path; default: the build's vfspd.exe
     std::string workDir;   // default: a fresh folder; Log() reads its VFSPD.LOG
+    // Values of types the fields above do not write, added last:
+    // {key below VrelFSPd, name, type, data} as `reg add` takes them.
+    std::vector<std::array<std::string, 4>> values;
+    bool awaitAnswer = true; // false: not waited for on its port
 };
 
 uint16_t FreeUdpPort();
@@ -139,15 +144,11 @@ struct Reply {
 };
 Reply Decode(const Bytes& datagram);
 
-// The bytes of a text, without a NUL.
-Bytes B(const std::string& s);
-// Expects the error reply that carries text.
+Bytes B(const std::string& s); // a text without its NUL
 void ExpectError(const Reply& r, const std::string& text);
-// Expects the empty reply of a change done: command, position, no data.
-void ExpectAck(const Reply& r, uint8_t command, uint32_t position = 0);
-// Uploads content in 1 KiB pieces and installs it as name; the install's
-// reply.
-Reply PutRaw(Raw& raw, const std::string& name, const std::string& content);
+void ExpectEmptyAck(const Reply& r, uint8_t command, uint32_t position = 0);
+// Uploads content in 1 KiB pieces and installs it as name: the install's reply.
+Reply Put(Raw& raw, const std::string& name, const std::string& content);
 
 // n bytes of a repeatable pseudo-random pattern, different per seed.
 std::string Pattern(size_t n, unsigned seed);

@@ -1,14 +1,6 @@
 # End-to-end tests: vfspd.exe under Wine, driven over loopback by raw
 # datagrams and by libfsplib as a real FSP client.
-set(VFSPD_WIN_DIR "${CMAKE_BINARY_DIR}/../win" CACHE PATH "Windows build tree holding vfspd.exe")
 find_library(FSPLIB fsplib REQUIRED)
-
-# The Windows programs the tests start are built first, in their own tree;
-# a tree not yet configured fails the build with a word on what to do.
-add_custom_target(windows_programs
-  COMMAND ${CMAKE_COMMAND} -DWIN_DIR=${VFSPD_WIN_DIR} "-DTARGETS=vfspd;closewin;holdfile;planted"
-          -P ${CMAKE_CURRENT_LIST_DIR}/../../cmake/build-windows.cmake
-  USES_TERMINAL VERBATIM)
 
 add_library(e2e_harness STATIC tests/e2e/Harness.cpp)
 add_dependencies(e2e_harness windows_programs)

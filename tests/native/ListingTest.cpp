@@ -211,6 +211,40 @@ TEST(Entry, FileTimesGiveExactUnixSeconds) {
     EXPECT_EQ(At(UnixTimeToFileTime(1700000000u)), 1700000000u);
 }
 
+TEST(Entry, RequestBlockSize) {
+    RequestRecord rec;
+    EXPECT_EQ(RequestBlockSize(rec), 1024u);
+    unsigned char extra[3] = {0x00, 0x64, 0x07};
+    rec.extraData = extra;
+    rec.extraLength = 1; // too short for a size: no preference
+    EXPECT_EQ(RequestBlockSize(rec), 1024u);
+    rec.extraLength = 3;
+    EXPECT_EQ(RequestBlockSize(rec), 100u);
+    extra[0] = 0x07, extra[1] = 0xD0; // 2000
+    EXPECT_EQ(RequestBlockSize(rec), 1024u);
+    extra[0] = 0, extra[1] = 0;
+    EXPECT_EQ(RequestBlockSize(rec), 1024u);
+    extra[1] = 1;
+    EXPECT_EQ(RequestBlockSize(rec), 1u);
+}
+
+TEST(Entry, RequestPathTextIsBoundedByTheData) {
+    RequestRecord rec;
+    char out[8];
+    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "");
+    unsigned char data[] = {'a', '/', 'b', 0, 'z'};
+    rec.data = data;
+    rec.dataLength = 5;
+    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "a/b");
+    rec.dataLength = 2; // no NUL among the bytes received
+    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "a/");
+    unsigned char many[20];
+    std::memset(many, 'm', sizeof(many));
+    rec.data = many;
+    rec.dataLength = sizeof(many);
+    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "mmmmmmm");
+}
+
 TEST(Blocks, EmptyDirectoryAndLeadingDots) {
     Bytes blk;
     ASSERT_TRUE(Block(Dir({}), 1024, 0, &blk));

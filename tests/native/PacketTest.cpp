@@ -107,11 +107,8 @@ TEST(Decode, PathsEndAtThePasswordsNewlineAndLongDatagramsAreToldApart) {
     p[1] = uint8_t(CalcChecksum(p.data(), int(p.size()), 0));
     const auto received = p;
     RequestRecord r;
-    char out[16];
     ASSERT_EQ(DecodeRequest(p.data(), int(p.size()), &r), 1);
-    EXPECT_STREQ(RequestText(r), "a");
-    EXPECT_STREQ(RequestExtraText(r), "c");
-    EXPECT_STREQ(RequestExtraPathText(r, out, sizeof(out)), "c");
+    EXPECT_TRUE(std::string(RequestText(r)) == "a" && std::string(RequestExtraText(r)) == "c");
     EXPECT_EQ(p, received);
     // A datagram of 64 KiB sums without overflow and is told apart as too long.
     p.resize(65535, 0xFF);
@@ -171,38 +168,4 @@ TEST(Reply, DataMayAlreadyLieInTheReplyBuffer) {
     int t = BuildReply(out, 0x42, 1, 1, 0, out + 12, 100, nullptr, 0);
     ASSERT_EQ(t, 112);
     for (int i = 0; i < 100; ++i) ASSERT_EQ(out[12 + i], uint8_t(i));
-}
-
-TEST(Request, RequestBlockSize) {
-    RequestRecord rec;
-    EXPECT_EQ(RequestBlockSize(rec), 1024u);
-    unsigned char extra[3] = {0x00, 0x64, 0x07};
-    rec.extraData = extra;
-    rec.extraLength = 1; // too short for a size: no preference
-    EXPECT_EQ(RequestBlockSize(rec), 1024u);
-    rec.extraLength = 3;
-    EXPECT_EQ(RequestBlockSize(rec), 100u);
-    extra[0] = 0x07, extra[1] = 0xD0; // 2000
-    EXPECT_EQ(RequestBlockSize(rec), 1024u);
-    extra[0] = 0, extra[1] = 0;
-    EXPECT_EQ(RequestBlockSize(rec), 1024u);
-    extra[1] = 1;
-    EXPECT_EQ(RequestBlockSize(rec), 1u);
-}
-
-TEST(Request, RequestPathTextIsBoundedByTheData) {
-    RequestRecord rec;
-    char out[8];
-    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "");
-    unsigned char data[] = {'a', '/', 'b', 0, 'z'};
-    rec.data = data;
-    rec.dataLength = 5;
-    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "a/b");
-    rec.dataLength = 2; // no NUL among the bytes received
-    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "a/");
-    unsigned char many[20];
-    std::memset(many, 'm', sizeof(many));
-    rec.data = many;
-    rec.dataLength = sizeof(many);
-    EXPECT_STREQ(RequestPathText(rec, out, sizeof(out)), "mmmmmmm");
 }

@@ -125,24 +125,20 @@ TEST_F(RegistryKeyTest, EnumeratesValuesAndStopsAtTheEnd) {
 // who is no administrator) is still read, or the defaults would serve; its
 // writes fail and say why.
 TEST_F(RegistryKeyTest, AKeyThisUserMayOnlyReadIsReadAndItsWritesFail) {
-    HKEY h = nullptr;
     ASSERT_EQ(RegistryKey(kScratch).SaveDWORD("Port", 2121), 1);
+    HKEY h = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratch, 0, WRITE_DAC, &h), ERROR_SUCCESS);
-    auto dacl = [&](const char* sddl) {
+    for (const char* sddl : {"D:P(A;;KR;;;WD)", "D:P(A;;KA;;;WD)"}) { // read only, then all again
         PSECURITY_DESCRIPTOR sd = nullptr;
         ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr);
         EXPECT_EQ(RegSetKeySecurity(h, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
         LocalFree(sd);
-    };
-    dacl("D:P(A;;KR;;;WD)");
-    {
         RegistryKey key(kScratch);
         unsigned long v = 0;
         EXPECT_EQ(key.GetDWORD("Port", &v), 1);
         EXPECT_EQ(v, 2121ul);
-        EXPECT_EQ(key.SaveDWORD("Port", 21), 0);
-        EXPECT_EQ(key.lastError, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(key.SaveDWORD("Port", 2121), sddl[8] == 'A' ? 1 : 0);
+        EXPECT_EQ(key.lastError, sddl[8] == 'A' ? 0 : ERROR_ACCESS_DENIED);
     }
-    dacl("D:P(A;;KA;;;WD)");
     RegCloseKey(h);
 }

@@ -103,27 +103,6 @@ TEST_F(SettingsTest, PathsThatCannotServeAreRefusedAndKept) {
     }
 }
 
-// An expandable root serves expanded, and a save keeps the operator's
-// variable rather than its expansion.
-TEST_F(SettingsTest, AnExpandableRootIsExpandedAndKeptAsWritten) {
-    TempDir dir;
-    SetEnvironmentVariableA("VFSPD_TEST_DIR", dir.path.c_str());
-    StoreSettings(GuiSettings{21, "", dir.File("x.log"), 0, 0, 0, 0, 0, 0});
-    const char stored[] = "%VFSPD_TEST_DIR%\\pub";
-    RegSetValueExA(RegistryKey(kLocation).hKey, "RootPath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(stored),
-                   sizeof(stored));
-    FSPDaemon d;
-    d.LoadSettings();
-    EXPECT_EQ(d.rootUsable, 1);
-    EXPECT_EQ(std::string(d.rootPath), dir.File("pub"));
-    std::strcat(d.rootPath, "\\"); // as the start-up puts it on
-    d.SaveSettings();
-    unsigned long type = 0;
-    std::string text;
-    EXPECT_EQ(RegistryKey(kLocation).GetExpandedString("RootPath", &text, &type), 1);
-    EXPECT_EQ(type, unsigned(REG_EXPAND_SZ));
-}
-
 TEST_F(SettingsTest, ALogThatCannotBeOpenedIsReportedAndTheSaveStillHappens) {
     TempDir dir;
     FSPDaemon d;
