@@ -420,8 +420,7 @@ TEST(UploadNamespace, ReadWriteLevel) {
     ExpectEmptyAck(a.Ask(0x44, Text("big.bin")), 0x44);
     EXPECT_TRUE(ReadFile(server.root + "/big.bin") == big.substr(0, 8760));
 
-    // Put again where the client may delete: replaced whole; a directory
-    // never is.
+    // Put again where the client may delete: replaced; a directory never is.
     EXPECT_EQ(Put(s.get(), "forward.bin", "second put"), 0);
     EXPECT_EQ(ReadFile(server.root + "/forward.bin"), "second put");
     EXPECT_EQ(Put(s.get(), "keepdir", "over a directory"), -1);
@@ -548,8 +547,7 @@ TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
     EXPECT_TRUE(ReadFile(base.path + "/honest.bin") == content);
     EXPECT_EQ(ReadFile(work + "/FSP0.TMP"), "planted");
 
-    // An upload pushed out by a flood from its own address fails from then
-    // on, and never installs a file with a gap.
+    // An upload pushed out by a flood from its address fails, never gapped.
     Raw evicted(server->port);
     ExpectEmptyAck(evicted.Ask(0x43, B(content.substr(0, 1024)), 0), 0x43);
     for (int i = 0; i < 16; ++i) Client(server->port).Transact(Request(0x43, 0, 1, 0, B("abandoned")));
@@ -557,9 +555,8 @@ TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
     ExpectError(evicted.Ask(0x44, Text("evicted.bin")), "INSTALL:  Error Installing New File");
     EXPECT_FALSE(Exists(base.path + "/evicted.bin"));
 
-    // Killed with an upload open and, as planted here, a copy to another
-    // volume under way: the next start clears the upload and the recorded
-    // hidden copy away, and nothing else a record names.
+    // Killed with an upload open and (planted) a copy under way: the next
+    // start clears both away, and nothing else a record names.
     ExpectEmptyAck(honest.Ask(0x43, B("left open"), 0), 0x43);
     EXPECT_GE(TempFileCount(work), 1);
     server->Kill();
