@@ -112,8 +112,8 @@ void FSPDaemon::SetupSockets(HWND window) {
     if (logging && !eventLog.StartLogFile(logPath))
         MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
     if (unsavedError) TellUnsaved(unsavedError);
+    char text[512];
     if (!portUsable) {
-        char text[256];
         std::snprintf(text, sizeof(text),
                       "The port in the registry (%d) cannot be used: it must be a number from 1 to "
                       "65535. Nothing is served until one is set with Security > Configuration and "
@@ -122,7 +122,6 @@ void FSPDaemon::SetupSockets(HWND window) {
         MessageBoxA(hWnd, text, "VrelFSPd", MB_OK | MB_ICONWARNING);
     }
     if (!rootUsable) {
-        char text[512];
         std::snprintf(text, sizeof(text),
                       "The server root in the registry cannot be served: it must be %s. Until "
                       "one is set with Security > Configuration, every request for a file or "
