@@ -5,6 +5,7 @@ set(CMAKE_EXE_LINKER_FLAGS "${CMAKE_EXE_LINKER_FLAGS} -static -static-libgcc -st
 add_library(vfspd_win STATIC
   ${VFSPD_CORE_SOURCES}
   engine/FSPDaemon.cpp
+  engine/FileSystem.cpp
   engine/OpenFiles.cpp
   engine/UploadCache.cpp
   engine/VolumeCopy.cpp

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "FileSystem.h"
 #include "core/LogText.h"
 #include "core/Policy.h"
 
@@ -163,6 +164,7 @@ void FSPDaemon::IncomingMsg() {
         } else {
             lastReplySize = 0;
             changedCount = 0;
+            for (Built& b : built) b.local.clear();
             if (!policy) {
                 ErrorMsg("Unsupported Command!");
             } else if (!fsp::Allowed(policy->access, uploadOnly, readWrite)) {
@@ -172,7 +174,7 @@ void FSPDaemon::IncomingMsg() {
             }
             if (remembered && lastReplySize) {
                 const char* changed[fsp::ReplyCache::kMaxPaths];
-                for (int i = 0; i < changedCount; ++i) changed[i] = changedPaths[i];
+                for (int i = 0; i < changedCount; ++i) changed[i] = changedPaths[i].c_str();
                 replyCache.Keep(ClientKey(), inPacket, n, outPacket, lastReplySize, now, changed,
                                 changedCount);
             }
@@ -216,26 +218,46 @@ int FSPDaemon::ErrorMsgf(const char* format, const char* clientText) {
 int FSPDaemon::LocalPath(const char* requestPath, char* out) {
     out[0] = '\0';
     if (!rootUsable || !requestPath || !fsp::BuildLocalPath(out, rootPath, requestPath)) return 0;
-    // Where the platform makes short (8.3) names, "VFSPD-~1.PAR" is another
-    // name of a hidden copy: a name with a '~' is judged by the entry's long
-    // name too, when it exists.
-    char full[fsp::kMaxPath];
-    DWORD n = std::strchr(requestPath, '~') ? GetLongPathNameA(out, full, sizeof(full)) : 0;
-    if (n > 0 && n < sizeof(full)) {
-        const char* last = std::strrchr(full, '\\');
-        if (fsp::ReservedName(last ? last + 1 : full)) {
-            out[0] = '\0';
-            return 0;
-        }
+    // The file system knows one entry by many spellings (case in every
+    // script, short 8.3 names such as "VFSPD-~1.PAR"): a name the server
+    // keeps for itself is refused in each, judged by the entry's identity.
+    std::string id = fsys::Identity(out);
+    if (rootIdentityOf != rootPath) {
+        rootIdentityOf = rootPath;
+        rootIdentity = fsys::Identity(rootPath);
     }
+    bool reserved = id.empty() || !fsys::AtOrBelow(id, rootIdentity);
+    for (size_t at = rootIdentity.size(); !reserved && at < id.size();) {
+        if (id[at] == '\\') ++at;
+        size_t end = id.find('\\', at);
+        if (end == std::string::npos) end = id.size();
+        reserved = fsp::ReservedName(id.substr(at, end - at).c_str()) != 0;
+        at = end;
+    }
+    if (reserved) {
+        out[0] = '\0';
+        return 0;
+    }
+    Built& b = built[builtCount++ % std::size(built)];
+    b.local = out;
+    b.identity = std::move(id);
     return 1;
 }
 
+const std::string& FSPDaemon::IdentityOf(const char* local) {
+    for (const Built& b : built)
+        if (b.local == local) return b.identity;
+    Built& b = built[builtCount++ % std::size(built)];
+    b.local = local;
+    b.identity = fsys::Identity(local);
+    return b.identity;
+}
+
 void FSPDaemon::PathChanged(const char* local) {
-    replyCache.Forget(local);
-    if (changedCount < fsp::ReplyCache::kMaxPaths)
-        std::snprintf(changedPaths[changedCount++], fsp::kMaxPath, "%s", local);
-    openFiles.Drop(local);
+    const std::string& id = IdentityOf(local);
+    replyCache.Forget(id.c_str());
+    if (changedCount < fsp::ReplyCache::kMaxPaths) changedPaths[changedCount++] = id;
+    openFiles.Drop(id);
 }
 
 void FSPDaemon::ExpireIdle() {

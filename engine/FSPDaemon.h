@@ -6,6 +6,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <string>
+
 #include "core/ListingCache.h"
 #include "core/Packet.h"
 #include "core/Paths.h"
@@ -85,7 +87,7 @@ public:
         return fsp::RequestExtraPathText(*this, shownExtraPath, sizeof(shownExtraPath));
     }
 
-    // The local path (kMaxPath bytes) of a request's path under the root.
+    // The local path (kMaxLocalPath bytes) of a request's path under the root.
     // Every handler that touches the file system builds its path here, so
     // the rules of what a client may name live in one place. 0 when the
     // path is refused or no usable root is set.
@@ -100,6 +102,13 @@ public:
     // path for later requests is dropped here, in one place, and the path
     // is noted as one the request being served changed.
     void PathChanged(const char* local);
+    // The identity (fsys::Identity) of a local path LocalPath built for the
+    // request being served, as it was when built: before a change, while a
+    // short name still names the entry.
+    const std::string& IdentityOf(const char* local);
+    // Called by every handler just before it changes the entry at local
+    // path: the server lets go of what it holds open at or below it.
+    void Closing(const char* local) { openFiles.Drop(IdentityOf(local)); }
     // Forgets what idle clients left: unfinished uploads and the files kept
     // open for them. Called every second. (Kept replies expire as they are
     // looked up.)
@@ -145,7 +154,17 @@ public:
 private:
     bool wsaStarted = false;
     int lastReplySize = 0; // of the reply Reply sent last
-    // The local paths the request being served changed, for the resend memory.
-    char changedPaths[fsp::ReplyCache::kMaxPaths][fsp::kMaxPath] = {};
+    // The identities of the paths the request being served changed, for the
+    // resend memory.
+    std::string changedPaths[fsp::ReplyCache::kMaxPaths];
     int changedCount = 0;
+    // The local paths LocalPath built for the request being served (a
+    // rename builds two), with their identities.
+    struct Built {
+        std::string local, identity;
+    };
+    Built built[2];
+    unsigned builtCount = 0;
+    // The identity of the root, and the root it was taken of.
+    std::string rootIdentity, rootIdentityOf;
 };

@@ -1,5 +1,7 @@
 #include "OpenFiles.h"
 
+#include "FileSystem.h"
+
 #include <cstring>
 #include <utility>
 
@@ -19,24 +21,25 @@ HANDLE OpenFiles::Open(const char* path, DWORD access, uint64_t now) {
     }
     size_t n = std::strlen(path);
     if (n >= sizeof(slot->path)) return INVALID_HANDLE_VALUE;
-    FileHandle f(CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr));
+    FileHandle f(fsys::Open(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS));
     if (!f.Ok()) return INVALID_HANDLE_VALUE;
     slot->file = std::move(f);
     std::memcpy(slot->path, path, n + 1);
+    slot->identity = fsys::Identity(path);
     slot->access = access;
     slot->lastUsed = now;
     return slot->file.Get();
 }
 
-void OpenFiles::Drop(const char* path) {
-    // Names on disk are matched without regard to case, as the platform
-    // matches them.
-    size_t n = std::strlen(path);
-    while (n > 0 && path[n - 1] == '\\') --n;
+void OpenFiles::Drop(const std::string& identity) {
     for (Slot& s : slots)
-        if (s.file.Ok() && _strnicmp(s.path, path, n) == 0 && (s.path[n] == '\0' || s.path[n] == '\\'))
-            s.file.Close();
+        if (s.file.Ok() && fsys::AtOrBelow(s.identity, identity)) s.file.Close();
+}
+
+void OpenFiles::Close(const char* path) {
+    for (Slot& s : slots)
+        if (s.file.Ok() && std::strcmp(s.path, path) == 0) s.file.Close();
 }
 
 void OpenFiles::Expire(uint64_t now) {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "FileHandle.h"
 #include "core/Paths.h"
@@ -24,16 +25,20 @@ public:
     // INVALID_HANDLE_VALUE when it cannot be opened. The handle stays this
     // table's: use it within the request.
     HANDLE Open(const char* path, DWORD access, uint64_t now);
-    // Closes path, and whatever lies below it when it is a directory: it
+    // Closes the entry of identity (fsys::Identity), in whatever spelling
+    // it was opened, and whatever lies below it when it is a directory: it
     // was changed, and a handle kept would serve what it was before.
-    void Drop(const char* path);
+    void Drop(const std::string& identity);
+    // Closes the file opened under exactly this path.
+    void Close(const char* path);
     // Closes what was unused for kIdleMs.
     void Expire(uint64_t now);
     size_t Count() const;
 
 private:
     struct Slot {
-        char path[fsp::kMaxPath] = {};
+        char path[fsp::kMaxLocalPath] = {};
+        std::string identity;
         DWORD access = 0;
         uint64_t lastUsed = 0;
         FileHandle file;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "FileSystem.h"
 #include "core/Listing.h"
 
 namespace {
@@ -12,17 +13,11 @@ namespace {
 // and costs more than the two together (bench/calls.cpp measures both).
 bool WriteAt(HANDLE h, uint32_t position, const unsigned char* data, int n) {
     if (n <= 0) return true;
-    LARGE_INTEGER at;
-    at.QuadPart = position;
-    DWORD written = 0;
-    return SetFilePointerEx(h, at, nullptr, FILE_BEGIN) &&
-           WriteFile(h, data, DWORD(n), &written, nullptr) && written == DWORD(n);
+    return fsys::Seek(h, position) && fsys::Write(h, data, DWORD(n));
 }
 
 bool CutAt(HANDLE h, uint32_t size) {
-    LARGE_INTEGER at;
-    at.QuadPart = size;
-    return SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+    return fsys::Seek(h, size) && fsys::SetEnd(h);
 }
 
 // A file time from seconds since 1970.
@@ -41,13 +36,12 @@ uint64_t Reserve(uint64_t volumeBytes) {
 // Whether a file of bytes fits into the folder of path and leaves the
 // reserve free on its volume.
 bool TargetRoom(const char* path, uint64_t bytes) {
-    char folder[fsp::kMaxPath];
+    char folder[fsp::kMaxLocalPath];
     const char* slash = std::strrchr(path, '\\');
     if (!slash) return false;
     std::snprintf(folder, sizeof(folder), "%.*s", int(slash - path + 1), path);
-    ULARGE_INTEGER available, total;
-    return GetDiskFreeSpaceExA(folder, &available, &total, nullptr) &&
-           available.QuadPart >= bytes + Reserve(total.QuadPart);
+    uint64_t available, total;
+    return fsys::FreeSpace(folder, &available, &total) && available >= bytes + Reserve(total);
 }
 } // namespace
 
@@ -61,8 +55,8 @@ UploadCache::~UploadCache() {
 
 void UploadCache::Delete(Entry& e) {
     if (!e.fileName[0]) return;
-    open.Drop(e.fileName);
-    ::DeleteFileA(e.fileName);
+    open.Close(e.fileName);
+    fsys::Delete(e.fileName);
     e.fileName[0] = '\0';
 }
 
@@ -70,31 +64,26 @@ int UploadCache::Start() {
     if (started) return folder[0] != '\0';
     started = 1;
     char full[fsp::kMaxPath];
-    DWORD n = GetFullPathNameA(fsp::kUploadFolder, sizeof(full), full, nullptr);
+    size_t n = fsys::FullPath(fsp::kUploadFolder, full, sizeof(full)) ? std::strlen(full) : 0;
     // Room for the folder, a backslash and a file name of 20 characters.
     if (n == 0 || n + 22 >= sizeof(full)) return 0;
-    if (!CreateDirectoryA(full, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return 0;
-    DWORD attributes = GetFileAttributesA(full);
+    if (!fsys::MakeDirectory(full) && GetLastError() != ERROR_ALREADY_EXISTS) return 0;
+    DWORD attributes = fsys::AttributeBits(full);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
     // What an earlier run left (it was stopped without closing) goes, and
     // with a record the hidden copy it names.
-    char pattern[fsp::kMaxPath + 4];
-    std::snprintf(pattern, sizeof(pattern), "%s\\*", full);
-    WIN32_FIND_DATAA fd;
-    HANDLE find = FindFirstFileA(pattern, &fd);
-    if (find != INVALID_HANDLE_VALUE) {
-        const size_t suffix = sizeof(VolumeCopy::kRecordSuffix) - 1;
-        do {
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            char path[fsp::kMaxPath * 2];
-            std::snprintf(path, sizeof(path), "%s\\%s", full, fd.cFileName);
-            size_t length = std::strlen(fd.cFileName);
-            if (length > suffix && _stricmp(fd.cFileName + length - suffix, VolumeCopy::kRecordSuffix) == 0)
-                VolumeCopy::RemoveLeftover(path);
-            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-            ::DeleteFileA(path);
-        } while (FindNextFileA(find, &fd));
-        FindClose(find);
+    fsys::Finder finder;
+    fsys::Found fd;
+    const size_t suffix = sizeof(VolumeCopy::kRecordSuffix) - 1;
+    for (bool more = finder.Start(full); more && finder.Next(&fd);) {
+        if (fd.attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        char path[fsp::kMaxPath * 4];
+        std::snprintf(path, sizeof(path), "%s\\%s", full, fd.name);
+        size_t length = std::strlen(fd.name);
+        if (length > suffix && _stricmp(fd.name + length - suffix, VolumeCopy::kRecordSuffix) == 0)
+            VolumeCopy::RemoveLeftover(path);
+        fsys::SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
+        fsys::Delete(path);
     }
     std::memcpy(folder, full, n + 1);
     return 1;
@@ -106,12 +95,11 @@ int UploadCache::NewFile(Entry* e) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         unsigned long id = nextId++;
         std::snprintf(e->fileName, sizeof(e->fileName), "%s\\U%07lX.TMP", folder, id & 0xFFFFFFFul);
-        FileHandle f(CreateFileA(e->fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        FileHandle f(fsys::Open(e->fileName, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
         if (f.Ok()) return 1;
         DWORD error = GetLastError();
         // The folder went away under the running server: make it again.
-        if (error == ERROR_PATH_NOT_FOUND && CreateDirectoryA(folder, nullptr)) continue;
+        if (error == ERROR_PATH_NOT_FOUND && fsys::MakeDirectory(folder)) continue;
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
     e->fileName[0] = '\0';
@@ -123,10 +111,10 @@ bool UploadCache::Room(uint64_t bytes, uint64_t now) {
     // this cache writes meanwhile counted off it, and read again before a
     // piece is refused, so that space freed meanwhile counts at once.
     auto read = [&] {
-        ULARGE_INTEGER available, total;
-        spaceRead = GetDiskFreeSpaceExA(folder, &available, &total, nullptr) != 0;
-        freeBytes = spaceRead ? available.QuadPart : 0;
-        reserve = spaceRead ? Reserve(total.QuadPart) : 0;
+        uint64_t available = 0, total = 0;
+        spaceRead = fsys::FreeSpace(folder, &available, &total);
+        freeBytes = spaceRead ? available : 0;
+        reserve = spaceRead ? Reserve(total) : 0;
         spaceReadAt = now;
     };
     bool fresh = !spaceRead || now - spaceReadAt >= kSpaceCheckMs;
@@ -170,12 +158,12 @@ int UploadCache::Upload(const unsigned char* client, uint32_t position, const un
     if (position == 0 && e->size > 0) {
         e->size = 0;
         if (!CutAt(h, 0)) {
-            open.Drop(e->fileName);
+            open.Close(e->fileName);
             return 0;
         }
     }
     if (!WriteAt(h, position, data, length)) {
-        open.Drop(e->fileName);
+        open.Close(e->fileName);
         return 0;
     }
     if (end > e->size) e->size = end;
@@ -206,17 +194,20 @@ UploadCache::Installed UploadCache::Install(const unsigned char* client, const c
         ok = h != INVALID_HANDLE_VALUE && CutAt(h, e->size);
         if (ok && unixTime) {
             FILETIME t = FromUnixTime(*unixTime);
-            ok = SetFileTime(h, nullptr, nullptr, &t) != 0;
+            ok = fsys::SetWriteTime(h, t);
         }
-        open.Drop(e->fileName);
+        open.Close(e->fileName);
     }
-    DWORD attributes = GetFileAttributesA(target);
+    DWORD attributes = fsys::AttributeBits(target);
     if (attributes != INVALID_FILE_ATTRIBUTES && (!replace || (attributes & FILE_ATTRIBUTE_DIRECTORY)))
         ok = false;
     // Within a volume a rename puts the file there whole or not at all,
     // and replaces what was there in one step.
-    if (ok && MoveFileExA(e->fileName, target, replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+    if (ok && fsys::Move(e->fileName, target, replace != 0)) {
         e->fileName[0] = '\0'; // it is the installed file now
+        // A file moved keeps the private permissions of the upload folder;
+        // it takes those of the folder it now lies in, as a copy does.
+        fsys::InheritPermissions(target);
         table.Remove(client, Gone());
         return Installed::Yes;
     }

@@ -1,5 +1,7 @@
 #include "VolumeCopy.h"
 
+#include "FileSystem.h"
+
 #include <ntsecapi.h>
 #include <process.h>
 
@@ -34,11 +36,11 @@ VolumeCopy::~VolumeCopy() {
     Stop();
     from.Close();
     to.Close();
-    if (hidden[0]) ::DeleteFileA(hidden);
+    if (hidden[0]) fsys::Delete(hidden);
     // The record goes only once its hidden file has gone: a run killed in
     // between still finds it.
-    if (record[0]) ::DeleteFileA(record);
-    if (source[0]) ::DeleteFileA(source);
+    if (record[0]) fsys::Delete(record);
+    if (source[0]) fsys::Delete(source);
 }
 
 void VolumeCopy::Stop() {
@@ -61,7 +63,7 @@ int VolumeCopy::Start(const char* sourcePath, const char* targetPath, const char
         if (!RtlGenRandom(random, sizeof(random))) return 0;
         char digits[kDigits + 1];
         for (size_t i = 0; i < sizeof(random); ++i) std::snprintf(digits + 2 * i, 3, "%02X", random[i]);
-        char name[fsp::kMaxPath];
+        char name[fsp::kMaxLocalPath];
         if (std::snprintf(name, sizeof(name), "%.*s%s%s%s", folder, targetPath, fsp::kHiddenCopyPrefix,
                           digits, fsp::kHiddenCopySuffix) >= int(sizeof(name)) ||
             std::snprintf(record, sizeof(record), "%s\\%s%s", recordFolder, digits, kRecordSuffix) >=
@@ -69,30 +71,30 @@ int VolumeCopy::Start(const char* sourcePath, const char* targetPath, const char
             record[0] = '\0';
             return 0;
         }
-        FileHandle r(CreateFileA(record, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD n = DWORD(std::strlen(name)), wrote = 0;
+        FileHandle r(fsys::Open(record, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+        DWORD n = DWORD(std::strlen(name));
         if (!r.Ok()) {
             record[0] = '\0';
             if (GetLastError() == ERROR_FILE_EXISTS) continue;
             return 0;
         }
-        bool written = WriteFile(r.Get(), name, n, &wrote, nullptr) && wrote == n;
+        bool written = fsys::Write(r.Get(), name, n);
         r.Close();
         if (written) {
-            to = FileHandle(CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            to = FileHandle(fsys::Open(name, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
             if (to.Ok()) {
                 std::memcpy(hidden, name, std::strlen(name) + 1);
                 break;
             }
         }
         DWORD error = GetLastError();
-        ::DeleteFileA(record);
+        fsys::Delete(record);
         record[0] = '\0';
         if (!written || error != ERROR_FILE_EXISTS) return 0;
     }
     if (!hidden[0]) return 0;
-    from = FileHandle(CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    from = FileHandle(fsys::Open(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN));
     if (!from.Ok()) return 0;
     std::memcpy(target, targetPath, std::strlen(targetPath) + 1);
     stamped = writeTime != nullptr;
@@ -108,13 +110,13 @@ unsigned __stdcall VolumeCopy::Run(void* self) {
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kChunk]);
     bool ok = buffer != nullptr;
     while (ok && !c.cancel) {
-        DWORD got = 0, wrote = 0;
-        if (!ReadFile(c.from.Get(), buffer.get(), kChunk, &got, nullptr)) ok = false;
+        DWORD got = 0;
+        if (!fsys::Read(c.from.Get(), buffer.get(), kChunk, &got)) ok = false;
         else if (got == 0) break;
-        else if (!WriteFile(c.to.Get(), buffer.get(), got, &wrote, nullptr) || wrote != got) ok = false;
+        else if (!fsys::Write(c.to.Get(), buffer.get(), got)) ok = false;
     }
     if (c.cancel) ok = false;
-    if (ok && c.stamped) ok = SetFileTime(c.to.Get(), nullptr, nullptr, &c.time) != 0;
+    if (ok && c.stamped) ok = fsys::SetWriteTime(c.to.Get(), c.time);
     c.from.Close();
     c.to.Close();
     c.copied = ok;
@@ -129,18 +131,18 @@ int VolumeCopy::Finish(int replace) {
     Stop();
     int placed = 0;
     if (copied && hidden[0]) {
-        DWORD attributes = GetFileAttributesA(target);
+        DWORD attributes = fsys::AttributeBits(target);
         bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-        if (!directory && MoveFileExA(hidden, target, replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+        if (!directory && fsys::Move(hidden, target, replace != 0)) {
             hidden[0] = '\0';
             placed = 1;
         }
     }
-    if (hidden[0]) ::DeleteFileA(hidden);
+    if (hidden[0]) fsys::Delete(hidden);
     hidden[0] = '\0';
-    if (record[0]) ::DeleteFileA(record);
+    if (record[0]) fsys::Delete(record);
     record[0] = '\0';
-    if (source[0]) ::DeleteFileA(source);
+    if (source[0]) fsys::Delete(source);
     source[0] = '\0';
     return placed;
 }
@@ -150,13 +152,13 @@ void VolumeCopy::RemoveLeftover(const char* recordPath) {
     const char* recordName = slash ? slash + 1 : recordPath;
     const size_t suffix = sizeof(kRecordSuffix) - 1;
     if (std::strlen(recordName) != kDigits + suffix) return;
-    FileHandle r(CreateFileA(recordPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    char named[fsp::kMaxPath];
+    FileHandle r(fsys::Open(recordPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
+    char named[fsp::kMaxLocalPath];
     DWORD got = 0;
-    if (!r.Ok() || !ReadFile(r.Get(), named, sizeof(named) - 1, &got, nullptr)) return;
+    if (!r.Ok() || !fsys::Read(r.Get(), named, sizeof(named) - 1, &got)) return;
     named[got] = '\0';
     const char* last = std::strrchr(named, '\\');
     char digits[kDigits + 1];
     if (last && HiddenName(last + 1, digits) && _strnicmp(digits, recordName, kDigits) == 0)
-        ::DeleteFileA(named);
+        fsys::Delete(named);
 }

@@ -50,8 +50,8 @@ private:
     void Stop();
 
     char source[fsp::kMaxPath] = {};
-    char target[fsp::kMaxPath] = {};
-    char hidden[fsp::kMaxPath] = {}; // set once this copy has created it
+    char target[fsp::kMaxLocalPath] = {};
+    char hidden[fsp::kMaxLocalPath] = {}; // set once this copy has created it
     char record[fsp::kMaxPath] = {};
     FileHandle from, to;
     FILETIME time = {};

@@ -105,7 +105,7 @@ int BuildLocalPath(char* out, const char* root, const char* requestPath) {
         if (!IsHere(p, n)) {
             // A separator between root and name, and between names.
             bool sep = w > 0 && !IsSeparator(out[w - 1]);
-            if (!NameAllowed(p, n) || w + (sep ? 1 : 0) + n >= size_t(kMaxPath)) {
+            if (!NameAllowed(p, n) || w + (sep ? 1 : 0) + n >= size_t(kMaxLocalPath)) {
                 out[0] = '\0';
                 return 0;
             }

@@ -6,7 +6,10 @@
 
 namespace fsp {
 
-constexpr int kMaxPath = 260; // the platform's path limit, NUL included
+constexpr int kMaxPath = 260; // the platform's plain path limit, NUL included: roots, the log
+// A local path built from a request: the root and up to a whole request's
+// worth of names (the file system layer gives long ones in the \\?\ form).
+constexpr int kMaxLocalPath = 2048;
 
 // The folder, below the server's working directory, that holds unfinished
 // uploads. Its name is a plain 8.3 name, so the platform knows it by no
@@ -31,7 +34,7 @@ extern const char kRootRule[];
 // backslash are removed. Returns the path, or null (unchanged) when empty.
 char* CleanPath(char* path);
 
-// Builds the local path of a request path into out (kMaxPath bytes): the
+// Builds the local path of a request path into out (kMaxLocalPath bytes): the
 // root, then the path's names joined by '\'. Either slash separates names;
 // empty names and "." stand for the directory they are in, so "", "/" and
 // "./" name the root itself, which is then given as it stands. Returns 0,

@@ -50,13 +50,13 @@ void ReplyCache::Keep(const unsigned char* client, const unsigned char* request,
     Client c;
     std::memcpy(c.data(), client, c.size());
     for (int i = 0; i < pathCount && i < kMaxPaths; ++i)
-        k->paths.push_back(byPath.emplace(Folded(paths[i]), c));
+        k->paths.push_back(byPath.emplace(std::string(paths[i]), c));
 }
 
 void ReplyCache::Forget(const char* path) {
     // The path itself and whatever lies below it: "p" and "p\..." (the
     // names between sort after '\' and before ']').
-    std::string p = Folded(path);
+    std::string p(path);
     std::vector<Client> gone;
     auto collect = [&](PathIndex::iterator from, PathIndex::iterator to) {
         for (auto it = from; it != to; ++it) gone.push_back(it->second);
@@ -74,13 +74,6 @@ void ReplyCache::Clear() {
 void ReplyCache::Unindex(Kept& k) {
     for (PathIndex::iterator it : k.paths) byPath.erase(it);
     k.paths.clear();
-}
-
-std::string ReplyCache::Folded(const char* path) {
-    std::string s(path);
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return s;
 }
 
 } // namespace fsp

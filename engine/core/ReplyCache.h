@@ -46,15 +46,18 @@ public:
     // otherwise 0.
     int Answer(const unsigned char* client, const unsigned char* request, int n, uint64_t now,
                unsigned char* out);
+    // Paths are the identities under which the file system knows the
+    // entries (one string per entry, whatever the spelling a client used),
+    // so that equal strings are one entry.
+    //
     // Keeps reply (m bytes) as the answer to request (n bytes), which changed
-    // the local paths given (pathCount of them, at most kMaxPaths). An error
+    // the paths given (pathCount of them, at most kMaxPaths). An error
     // reply is not kept: it forgets what the client had kept instead.
     void Keep(const unsigned char* client, const unsigned char* request, int n,
               const unsigned char* reply, int m, uint64_t now, const char* const* paths,
               int pathCount);
-    // Forgets every kept reply whose request changed local path, or an entry
-    // below it. Names are compared without regard to case, as the platform
-    // does.
+    // Forgets every kept reply whose request changed path, or an entry
+    // below it.
     void Forget(const char* path);
     void Clear();
 
@@ -69,10 +72,9 @@ private:
         std::vector<PathIndex::iterator> paths;
     };
     void Unindex(Kept& k);
-    static std::string Folded(const char* path);
 
     ClientTable<Kept> table;
-    PathIndex byPath; // folded path of each kept request's changes
+    PathIndex byPath; // the paths each kept request changed
 };
 
 } // namespace fsp

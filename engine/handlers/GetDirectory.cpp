@@ -5,54 +5,25 @@
 #include <utility>
 
 #include "../FSPDaemon.h"
+#include "../FileSystem.h"
 #include "../core/ListingCache.h"
 
 namespace {
-// A find-first/find-next enumeration, closed on every path.
-struct Enumeration {
-    HANDLE find = INVALID_HANDLE_VALUE;
-    WIN32_FIND_DATAA data = {};
-    bool pending = false; // data holds an entry not yet handed out
-
-    ~Enumeration() {
-        if (find != INVALID_HANDLE_VALUE) FindClose(find);
-    }
-};
-
-// Pulls the next entry into e: 1, or 0 at the end.
-int NextFound(Enumeration* en, fsp::DirEntry* e) {
-    if (!en->pending && !FindNextFileA(en->find, &en->data)) return 0;
-    en->pending = false;
-    // cFileName always holds its NUL within its MAX_PATH bytes.
-    en->data.cFileName[sizeof(en->data.cFileName) - 1] = '\0';
-    e->isDir = (en->data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    e->unixTime = fsp::FileTimeToUnixTime(en->data.ftLastWriteTime.dwLowDateTime,
-                                          en->data.ftLastWriteTime.dwHighDateTime);
-    e->size = en->data.nFileSizeLow;
-    e->name = en->data.cFileName;
-    return 1;
-}
-
-// Starts the enumeration of the directory at local path dir.
-bool StartEnumeration(const char* dir, Enumeration* en) {
-    char pattern[fsp::kMaxPath];
-    size_t n = std::strlen(dir);
-    const char* wildcard = (n > 0 && dir[n - 1] == '\\') ? "*.*" : "\\*.*";
-    if (n + std::strlen(wildcard) >= sizeof(pattern)) return false;
-    std::memcpy(pattern, dir, n);
-    std::memcpy(pattern + n, wildcard, std::strlen(wildcard) + 1);
-    en->find = FindFirstFileA(pattern, &en->data);
-    en->pending = en->find != INVALID_HANDLE_VALUE;
-    return en->pending;
-}
-
 // The whole enumeration of the directory at local path dir; false when
 // it cannot be enumerated.
 bool Enumerate(const char* dir, fsp::EntryList* entries) {
-    Enumeration en;
-    if (!StartEnumeration(dir, &en)) return false;
+    fsys::Finder finder;
+    if (!finder.Start(dir)) return false;
+    fsys::Found f;
     fsp::DirEntry e;
-    while (NextFound(&en, &e)) entries->Add(e);
+    while (finder.Next(&f)) {
+        e.isDir = (f.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        e.unixTime = fsp::FileTimeToUnixTime(f.writeTime.dwLowDateTime, f.writeTime.dwHighDateTime);
+        // A size of 4 GiB or more does not fit: shown as the largest.
+        e.size = f.size > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(f.size);
+        e.name = f.name;
+        entries->Add(e);
+    }
     return true;
 }
 
@@ -62,7 +33,7 @@ uint64_t FileTime(const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32)
 // renamed in it moves; 0 when unknown.
 uint64_t DirectoryTime(const char* dir) {
     WIN32_FILE_ATTRIBUTE_DATA a;
-    if (!GetFileAttributesExA(dir, GetFileExInfoStandard, &a)) return 0;
+    if (!fsys::Attributes(dir, &a)) return 0;
     return FileTime(a.ftLastWriteTime);
 }
 
@@ -80,7 +51,7 @@ uint64_t SettledDirectoryTime(const char* dir) {
 void FSPDaemon::GetDirectory() {
     const char* shown = ShownPath();
     const char* path = fsp::RequestText(*this);
-    char local[fsp::kMaxPath];
+    char local[fsp::kMaxLocalPath];
     // A request without data, or whose path has no NUL, names no directory.
     if (!path || dataLength == 0 || !LocalPath(path, local)) {
         ErrorMsgf("Directory %s does not exist!", shown);

@@ -4,12 +4,13 @@
 // cost three round trips into the wine server where the kept handle's
 // seek and read cost none.
 #include "../FSPDaemon.h"
+#include "../FileSystem.h"
 
 void FSPDaemon::GetFile() {
     const char* shown = ShownPath();
     const uint32_t n = fsp::RequestBlockSize(*this);
     const char* path = fsp::RequestText(*this);
-    char local[fsp::kMaxPath];
+    char local[fsp::kMaxLocalPath];
     if (!path || !fsp::NamesEntry(path) || !LocalPath(path, local)) {
         ErrorMsgf("Unable to open file: %s", shown);
         return;
@@ -24,17 +25,15 @@ void FSPDaemon::GetFile() {
         return;
     }
     // The position is unsigned: files up to 4 GiB can be fetched whole.
-    LARGE_INTEGER at;
-    at.QuadPart = LONGLONG(position);
-    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
-        openFiles.Drop(local);
+    if (!fsys::Seek(file, position)) {
+        openFiles.Close(local);
         ErrorMsgf("Seek error on file: %s", shown);
         return;
     }
     unsigned char buffer[fsp::kMaxPayload];
     DWORD got = 0;
-    if (!ReadFile(file, buffer, n, &got, nullptr)) {
-        openFiles.Drop(local);
+    if (!fsys::Read(file, buffer, n, &got)) {
+        openFiles.Close(local);
         ErrorMsgf("Read error on file: %s", shown);
         return;
     }
@@ -42,7 +41,7 @@ void FSPDaemon::GetFile() {
     Reply(position, buffer, nullptr, int(got), 0, 0);
     if (got < n) {
         // The end: the file's place is free for the next download.
-        openFiles.Drop(local);
+        openFiles.Close(local);
         LogClientf("Downloaded %s", local);
     }
 }

@@ -1,6 +1,7 @@
 // The informational commands: version, protection, status, bye, and the
 // commands this server refuses outright.
 #include "../FSPDaemon.h"
+#include "../FileSystem.h"
 #include "../core/Listing.h"
 #include "../core/Policy.h"
 
@@ -21,9 +22,8 @@ void FSPDaemon::GetProtection() {
     // The protection is the same everywhere, but only a directory has one:
     // clients ask for it to learn whether a directory exists.
     const char* path = fsp::RequestText(*this);
-    char local[fsp::kMaxPath];
-    DWORD attributes = path && LocalPath(path, local) ? GetFileAttributesA(local)
-                                                      : INVALID_FILE_ATTRIBUTES;
+    char local[fsp::kMaxLocalPath];
+    DWORD attributes = path && LocalPath(path, local) ? fsys::AttributeBits(local) : INVALID_FILE_ATTRIBUTES;
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         ErrorMsgf("Directory %s does not exist!", ShownPath());
         return;
@@ -38,15 +38,16 @@ void FSPDaemon::Stat() {
     // error reply to this command for a server that lacks it.
     unsigned char status[fsp::kEntryHeader] = {};
     const char* path = fsp::RequestText(*this);
-    char local[fsp::kMaxPath];
+    char local[fsp::kMaxLocalPath];
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (path && LocalPath(path, local) && GetFileAttributesExA(local, GetFileExInfoStandard, &info)) {
+    if (path && LocalPath(path, local) && fsys::Attributes(local, &info)) {
         fsp::PutU32(status, fsp::FileTimeToUnixTime(info.ftLastWriteTime.dwLowDateTime,
                                                     info.ftLastWriteTime.dwHighDateTime));
         if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             status[8] = fsp::kTypeDir;
         } else {
-            fsp::PutU32(status + 4, info.nFileSizeLow);
+            // A size of 4 GiB or more does not fit: shown as the largest.
+            fsp::PutU32(status + 4, info.nFileSizeHigh ? 0xFFFFFFFFu : info.nFileSizeLow);
             status[8] = fsp::kTypeFile;
         }
     }

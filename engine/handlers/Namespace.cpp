@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "../FSPDaemon.h"
+#include "../FileSystem.h"
 #include "../core/LogText.h"
 
 namespace {
@@ -14,8 +15,8 @@ namespace {
 template <typename Change>
 void ChangeTree(FSPDaemon& d, Change change, const char* failure, const char* logFormat) {
     const char* name = fsp::RequestText(d);
-    char local[fsp::kMaxPath];
-    if (name && fsp::NamesEntry(name) && d.LocalPath(name, local) && change(local)) {
+    char local[fsp::kMaxLocalPath];
+    if (name && fsp::NamesEntry(name) && d.LocalPath(name, local) && (d.Closing(local), change(local))) {
         d.PathChanged(local);
         d.Reply(0, nullptr, nullptr, 0, 0, 0);
     } else {
@@ -26,17 +27,17 @@ void ChangeTree(FSPDaemon& d, Change change, const char* failure, const char* lo
 } // namespace
 
 void FSPDaemon::DeleteFileA() {
-    ChangeTree(*this, [](const char* p) { return ::DeleteFileA(p) != 0; },
+    ChangeTree(*this, [](const char* p) { return fsys::Delete(p); },
                "DEL_FILE:  Error deleting file!", "Deleted %s");
 }
 
 void FSPDaemon::DeleteDirectory() {
-    ChangeTree(*this, [](const char* p) { return RemoveDirectoryA(p) != 0; },
+    ChangeTree(*this, [](const char* p) { return fsys::RemoveDirectory(p); },
                "DEL_DIR:  Error removing directory", "Removed directory %s");
 }
 
 void FSPDaemon::MakeDirectory() {
-    ChangeTree(*this, [](const char* p) { return CreateDirectoryA(p, nullptr) != 0; },
+    ChangeTree(*this, [](const char* p) { return fsys::MakeDirectory(p); },
                "MK_DIR:  Error making directory", "Created directory %s");
 }
 
@@ -46,10 +47,13 @@ void FSPDaemon::Rename() {
     // delete still deletes only by asking to.
     const char* from = fsp::RequestText(*this);
     const char* to = fsp::RequestExtraText(*this);
-    char source[fsp::kMaxPath], target[fsp::kMaxPath];
+    char source[fsp::kMaxLocalPath], target[fsp::kMaxLocalPath];
     if (from && to && fsp::NamesEntry(from) && fsp::NamesEntry(to) && LocalPath(from, source) &&
         LocalPath(to, target)) {
-        if (MoveFileExA(source, target, 0)) {
+        // Nothing the server holds open may keep the entries from moving.
+        Closing(source);
+        Closing(target);
+        if (fsys::Move(source, target, false)) {
             PathChanged(source);
             PathChanged(target);
             Reply(0, nullptr, nullptr, 0, 0, 0);

@@ -28,7 +28,7 @@ void FSPDaemon::Upload() {
 
 void FSPDaemon::Install() {
     const char* name = fsp::RequestText(*this);
-    char target[fsp::kMaxPath];
+    char target[fsp::kMaxLocalPath];
     // Clients may send the file's time (seconds since 1970) as four bytes
     // of extra data; the position then gives the extra data's length.
     uint32_t stamp = 0;
@@ -40,7 +40,7 @@ void FSPDaemon::Install() {
         // A file is replaced only where the client may delete it. A file
         // the server holds open, even shared, cannot be replaced by a
         // rename on Windows: a download of it lets go first.
-        openFiles.Drop(target);
+        Closing(target);
         installed = uploadCache.Install(ClientKey(), target, stamped ? &stamp : nullptr, readWrite,
                                         GetTickCount64(), kCopyWaitMs);
     } else {

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (fsp::UsableRoot(root.c_str()))
         FUZZ_CHECK(root.size() + (root.back() == '\\' ? 0 : 1) < size_t(fsp::kMaxPath) && names.find("\\..\\") == std::string::npos);
 
-    char out[fsp::kMaxPath];
+    char out[fsp::kMaxLocalPath];
     std::memset(out, 'X', sizeof(out));
     int ok = fsp::BuildLocalPath(out, root.c_str(), request.c_str());
     size_t len = strnlen(out, sizeof(out));
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
     // CleanPath is idempotent on what it leaves but for one more backslash
     // at each end, and never lengthens a path.
-    char again[fsp::kMaxPath];
+    char again[fsp::kMaxLocalPath];
     std::memcpy(again, out, len + 1);
     fsp::CleanPath(again);
     FUZZ_CHECK(std::strlen(again) <= len);

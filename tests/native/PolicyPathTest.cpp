@@ -52,7 +52,7 @@ std::string Clean(std::string s) {
     return r ? std::string(buf) : "<null>";
 }
 std::string Local(const char* root, const char* path) {
-    char out[kMaxPath];
+    char out[kMaxLocalPath];
     return BuildLocalPath(out, root, path) ? std::string(out) : "<refused>";
 }
 } // namespace
@@ -106,10 +106,10 @@ TEST(Paths, LocalPathsStayUnderTheRoot) {
         EXPECT_EQ(Local("Z:\\srv\\", p), std::string("Z:\\srv\\") + p) << p;
 
     std::string root = "Z:\\";
-    std::string fits(259 - root.size(), 'n');
-    EXPECT_EQ(Local(root.c_str(), fits.c_str()).size(), 259u);
+    std::string fits(kMaxLocalPath - 1 - root.size(), 'n');
+    EXPECT_EQ(Local(root.c_str(), fits.c_str()).size(), size_t(kMaxLocalPath - 1));
     EXPECT_EQ(Local(root.c_str(), (fits + "n").c_str()), "<refused>");
-    std::string longRoot(259, 'r');
+    std::string longRoot(kMaxPath, 'r');
     EXPECT_EQ(Local(longRoot.c_str(), "x"), "<refused>");
 }
 
