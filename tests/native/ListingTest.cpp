@@ -226,6 +226,12 @@ TEST(Entry, RequestBlockSize) {
     EXPECT_EQ(RequestBlockSize(rec), 1024u);
     extra[1] = 1;
     EXPECT_EQ(RequestBlockSize(rec), 1u);
+    // Up to the packet size; without a preference, still 1,024.
+    extra[0] = 0x05, extra[1] = 0xB4; // 1460
+    EXPECT_EQ(RequestBlockSize(rec, 1452), 1452u);
+    EXPECT_EQ(RequestBlockSize(rec, 4380), 1460u);
+    rec.extraLength = 0;
+    EXPECT_EQ(RequestBlockSize(rec, 4380), 1024u);
 }
 
 TEST(Entry, RequestPathTextIsBoundedByTheData) {
