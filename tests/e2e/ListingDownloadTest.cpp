@@ -343,7 +343,7 @@ TEST_F(Served, RawListingsHonourThePreferredBlockSize) {
         Bytes extra;
         size_t block;
     };
-    for (const Case& k : {Case{{}, 1024}, Case{Pref(0), 1024}, Case{Pref(2000), 1024}, Case{Pref(100), 100},
+    for (const Case& k : {Case{{}, 1024}, Case{Pref(0), 1024}, Case{Pref(2000), 1452}, Case{Pref(100), 100},
                           Case{Pref(512), 512}, Case{Pref(1022), 1020}, Case{Bytes{0x01}, 1024}}) {
         RawListing r = FetchRaw(c, "hundred", k.extra, &seq);
         ASSERT_EQ(r.error, "") << k.block;
@@ -431,13 +431,14 @@ TEST_F(Served, RawDownloadsBlockByBlockToTheEnd) {
     };
     const std::string downloaded = "[127.0.0.1]: Downloaded " + WinPath(server->root) + "\\files\\f1025";
 
-    for (uint16_t pref : {0, 2000, 1024}) {
+    for (uint16_t pref : {0, 1024}) {
         size_t mark = server->Log().size();
         EXPECT_EQ(Get(0, Pref(pref)), content.substr(0, 1024)) << pref;
         EXPECT_EQ(Get(1024, Pref(pref)), content.substr(1024)) << pref;
         auto lines = LinesSince(mark, [&](const auto& l) { return Count(l, downloaded) >= 1; });
         EXPECT_EQ(Count(lines, downloaded), 1) << pref;
     }
+    EXPECT_EQ(Get(0, Pref(2000)), content); // up to the packet size, 1,452
 
     // 100-byte blocks: the end is logged at the first short block only.
     size_t mark = server->Log().size();
@@ -531,16 +532,16 @@ TEST_F(Served, VersionAndProtectionWithUploadsAllowed) {
     auto d = c.Transact(Request(0x10, 0, 1, 0));
     ASSERT_TRUE(d);
     Reply v = Decode(*d);
-    EXPECT_EQ(v.position, 1u);
+    EXPECT_EQ(v.position, 3u);
     EXPECT_EQ(v.data, Text("VrelFSPd for Win95 v1.0b3 Dec 18 1995"));
     EXPECT_EQ(v.data.size(), 38u);
-    EXPECT_EQ(v.extra, Bytes{0x01});
+    EXPECT_EQ(v.extra, (Bytes{0x21, 0x05, 0xAC}));
     Session session(server->port);
     unsigned char pro = 0;
     ASSERT_EQ(fsp_getpro(session.s, "/", &pro), 0);
-    EXPECT_EQ(pro, 0x24);
+    EXPECT_EQ(pro, 0x6C); // list, add, make directories
     ASSERT_EQ(fsp_getpro(session.s, "files", &pro), 0); // the same for any directory
-    EXPECT_EQ(pro, 0x24);
+    EXPECT_EQ(pro, 0x6C);
     EXPECT_EQ(fsp_getpro(session.s, "nothere", &pro), -1);
 }
 
@@ -596,4 +597,99 @@ TEST(ListingDownload, CurrentClientsStatusAndUtf8Names) {
     EXPECT_EQ(fsp_fwrite("cv", 1, 2, f), 2u);
     EXPECT_EQ(fsp_fclose(f), 0);
     EXPECT_EQ(ReadFile(server.root + "/pub/" + resume), "cv");
+}
+
+// A read-only tree with one folder made writable by its access files, as
+// the Swiss loader's users set it up: libfsplib and elinks as the loader
+// would use them, raw datagrams for the bytes.
+TEST(ListingDownload, AccessFilesReadmesPacketSizeAndHugeFiles) {
+    Settings settings;
+    settings.flags["UploadOnly"] = 0;
+    Server server(settings);
+    const std::string& root = server.root;
+    for (const char* d : {"swiss", "games", "secret", "hidden"}) fs::create_directories(root + "/" + d);
+    for (const char* f : {".FSP_OK_ADD", ".FSP_OK_DEL", ".FSP_OK_MKDIR", ".fsp_ok_rename"}) WriteFile(root + "/swiss/" + f, "");
+    WriteFile(root + "/swiss/.README", std::string(2000, 'r'));
+    WriteFile(root + "/swiss/taken.txt", "old");
+    WriteFile(root + "/games/game.iso", Pattern(5000, 7));
+    WriteFile(root + "/games/.README", "Games\nhere");
+    WriteFile(root + "/secret/.FSP_NO_GET", "");
+    WriteFile(root + "/secret/f", "s");
+    WriteFile(root + "/hidden/.FSP_NO_LIST", "");
+    WriteFile(root + "/huge.bin", "");
+    fs::resize_file(root + "/huge.bin", 5ull << 30); // sparse
+    Session s(server.port);
+    auto Put = [&](const std::string& name, const std::string& content) {
+        FSP_FILE* f = fsp_fopen(s.s, name.c_str(), "wb");
+        return f && fsp_fwrite(content.data(), 1, content.size(), f) == content.size() && fsp_fclose(f) == 0;
+    };
+    unsigned char pro = 0;
+    for (auto [dir, want] : std::vector<std::pair<const char*, int>>{
+             {"swiss", 0xEE}, {"/", 0x60}, {"games", 0x60}, {"secret", 0x70}, {"hidden", 0x20}}) {
+        ASSERT_EQ(fsp_getpro(s.s, dir, &pro), 0) << dir;
+        EXPECT_EQ(pro, want) << dir;
+    }
+    // The swiss folder takes new files, replacements, renames and folders.
+    EXPECT_TRUE(Put("swiss/save.gci", "save"));
+    EXPECT_TRUE(Put("swiss/taken.txt", "new"));
+    EXPECT_EQ(fsp_rename(s.s, "swiss/save.gci", "swiss/save2.gci"), 0);
+    EXPECT_EQ(fsp_mkdir(s.s, "swiss/sub"), 0);
+    EXPECT_EQ(fsp_rmdir(s.s, "swiss/sub"), 0);
+    EXPECT_EQ(ReadFile(root + "/swiss/save2.gci") + ReadFile(root + "/swiss/taken.txt"), "savenew");
+    // Nowhere else: its own files govern it alone.
+    EXPECT_FALSE(Put("games/x", "x"));
+    EXPECT_EQ(fsp_rename(s.s, "swiss/save2.gci", "games/save.gci"), -1);
+    EXPECT_EQ(fsp_mkdir(s.s, "games/sub"), -1);
+    Raw raw(server.port);
+    size_t mark = server.Log().size();
+    ExpectError(raw.Ask(0x46, Text("swiss")), "RMDIR:  Access Denied");
+    ExpectError(raw.Ask(0x42, Text("secret/f")), "Unable to open file: secret/f");
+    ExpectError(raw.Ask(0x41, Text("hidden")), "Directory hidden does not exist!");
+    ExpectError(raw.Ask(0x4E, Text("swiss/save2.gci"), 11, Text("games/save")), "RENAME:  Access Denied");
+    std::string log = server.Log().substr(mark);
+    for (const char* rule : {"RMDIR:  Access Denied (read-only level, no .FSP_OK_DEL in /)",
+                             "Unable to open file: secret/f (.FSP_NO_GET in /secret/)",
+                             "Directory hidden does not exist! (.FSP_NO_LIST in /hidden)",
+                             "RENAME:  Access Denied (read-only level, no .FSP_OK_RENAME in /games/)"})
+        EXPECT_NE(log.find(rule), std::string::npos) << rule << "\n" << log;
+    // No client names an access file or a readme, in any spelling.
+    for (const char* name : {"swiss/.FSP_OK_ADD", "swiss/.fsp_ok_del", "swiss//.README", "games/.readme"}) {
+        EXPECT_EQ(raw.Ask(0x42, Text(name)).command, 0x40) << name;
+        EXPECT_EQ(raw.Ask(0x4D, Text(name)).data, Bytes(9, 0)) << name;
+    }
+    EXPECT_FALSE(Put("swiss/.FSP_NO_GET", ""));
+    EXPECT_EQ(fsp_unlink(s.s, "swiss/.FSP_OK_DEL"), -1);
+    EXPECT_EQ(fsp_rename(s.s, "swiss/taken.txt", "swiss/.FSP_OK_X"), -1);
+    EXPECT_FALSE(Exists(root + "/swiss/.FSP_NO_GET") || Exists(root + "/swiss/.FSP_OK_X"));
+    EXPECT_TRUE(Exists(root + "/swiss/.FSP_OK_DEL"));
+    // An access file the operator adds counts within a second.
+    WriteFile(root + "/games/.FSP_OK_MKDIR", "");
+    EXPECT_TRUE(WaitFor([&] { return fsp_mkdir(s.s, "games/sub") == 0; }, std::chrono::milliseconds(1000)));
+    // Readmes, cut to fit, where the version text stood.
+    Reply r = raw.Ask(0x47, Text("swiss"));
+    EXPECT_EQ(r.data, Text(std::string(1022, 'r')));
+    EXPECT_EQ(r.extra, Bytes{0xEE});
+    EXPECT_EQ(raw.Ask(0x47, Text("games/")).DataText(), "Games\nhere");
+    // Blocks of the size asked for, up to the packet size, 1,452.
+    r = raw.Ask(0x42, Text("games/game.iso"), 0, {0x05, 0xB4});
+    EXPECT_EQ(std::string(r.data.begin(), r.data.end()), Pattern(5000, 7).substr(0, 1452));
+    EXPECT_EQ(raw.Ask(0x42, Text("games/game.iso"), 1452).data.size(), 1024u);
+    // A file of 4 GiB or more: the largest size, and no part of it.
+    Listing top;
+    ASSERT_TRUE(FspList(s.s, "/", &top));
+    EXPECT_EQ(top["huge.bin"].size, 0xFFFFFFFFu);
+    Bytes st = raw.Ask(0x4D, Text("huge.bin")).data;
+    ASSERT_EQ(st.size(), 9u);
+    EXPECT_EQ(Bytes(st.begin() + 4, st.end()), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 1}));
+    ExpectError(raw.Ask(0x42, Text("huge.bin"), 0x7FFFFFFF), "File too large for FSP (4 GiB or more): huge.bin");
+    std::string part;
+    EXPECT_FALSE(FspFetch(s.s, "huge.bin", &part));
+    // elinks lists the swiss folder without its access files.
+    TempDir home;
+    std::string cmd = "HOME=" + home.path + " timeout 60 elinks -no-connect 1 -no-home 1 -dump 'fsp://127.0.0.1:" +
+                      std::to_string(server.port) + "/swiss/' > " + home.path + "/out";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::string page = ReadFile(home.path + "/out");
+    EXPECT_NE(page.find("save2.gci"), std::string::npos) << page;
+    EXPECT_EQ(page.find(".FSP_"), std::string::npos) << page;
 }
