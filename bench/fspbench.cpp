@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -252,6 +253,10 @@ pid_t StartFspd(const std::string& root, uint16_t port, const TempDir& dir) {
                                            << "daemonize no\nlogfile " << dir.path << "/fspd.log\n";
     pid_t pid = fork();
     if (pid == 0) {
+        // Its statistics at the end are not the benchmark's.
+        int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 1);
+        dup2(quiet, 2);
         execl(fspd, fspd, "-F", "-f", (dir.path + "/fspd.conf").c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -292,7 +292,7 @@ int FSPDaemon::Permit(const fsp::CommandPolicy& policy) {
     std::snprintf(message, sizeof(message), policy.refusal, ShownPath());
     // The reply is the command's own text; the log adds the rule.
     std::string rule = fsp::RefusingRule(policy.need, uploadOnly, readWrite, accessFiles, files);
-    if (policy.need != fsp::Need::None && policy.need != fsp::Need::Upload)
+    if (accessFiles && policy.need != fsp::Need::None && policy.need != fsp::Need::Upload)
         rule += " in /" + where.substr(std::min(where.find_first_not_of("/\\"), where.size()));
     char line[fsp::kAddressLineSize];
     std::snprintf(line, sizeof(line), "%s (%s)", message, rule.c_str());

@@ -167,13 +167,17 @@ Function .onInit
   !insertmacro RefuseWhileRunning
   ${GetParameters} $R0
   ClearErrors
+  ; SelectSection is several instructions: a relative jump would skip only
+  ; the first, and select the part whether the option was given or not.
   ${GetOptions} $R0 "/USERSETTINGS" $R1
-  IfErrors +2
+  IfErrors users_done
     !insertmacro SelectSection ${SecUsers}
+users_done:
   ClearErrors
   ${GetOptions} $R0 "/PUBLIC" $R1
-  IfErrors +2
+  IfErrors public_done
     !insertmacro SelectSection ${SecPublic}
+public_done:
 FunctionEnd
 
 Section "Uninstall"

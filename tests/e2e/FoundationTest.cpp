@@ -149,7 +149,8 @@ TEST(Endpoint, ExpandedPathsServeAndSettingsThatCannotServeBindOrServeNothing) {
     Server big(s);
     EXPECT_NE(Box().find("The packet size in the registry (5000) cannot be used"), std::string::npos);
     EXPECT_EQ(Raw(big.port).Ask(0x10).extra, (Bytes{0x21, 0x04, 0x00}));
-    EXPECT_EQ(Raw(big.port).Ask(0x42, Text("pub/f"), 0, {0x05, 0xB4}).DataText(), "expanded");
+    WriteFile(big.root + "/f", std::string(1500, 'p'));
+    EXPECT_EQ(Raw(big.port).Ask(0x42, Text("f"), 0, {0x05, 0xB4}).data.size(), 1024u);
     EXPECT_EQ(big.Stop(), 0);
     EXPECT_EQ(RegQuery("Software\\Quorvane\\VrelFSPd\\Server")["PacketSize"], "0x1388");
 
@@ -175,6 +176,7 @@ TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
     std::filesystem::rename(netsh, netsh + ".wine");
     std::filesystem::copy_file(std::string(VFSPD_WIN_DIR) + "/recordargs.exe", netsh);
     setenv("VFSPD_RECORD", WinPath(record.path + "/netsh.txt").c_str(), 1);
+    setenv("WINEDLLOVERRIDES", "netsh.exe=n", 1); // not Wine's own
     ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/vfspd-setup.exe", "/S", "/PUBLIC", "/D=" + winDir}), 0);
     ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/vfspd-setup.exe", "/S", "/D=" + winDir}), 0);
     const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VrelFSPd";
@@ -199,6 +201,7 @@ TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
     TempDir scratch;
     std::filesystem::copy_file(OnC(winDir) + "/uninstall.exe", scratch.path + "/un.exe");
     EXPECT_EQ(RunWine({scratch.path + "/un.exe", "/S", "_?=" + winDir}), 0);
+    unsetenv("WINEDLLOVERRIDES");
     std::filesystem::remove(netsh);
     std::filesystem::rename(netsh + ".wine", netsh);
     const std::string rule = "\"C:\\windows\\system32\\netsh.exe\" advfirewall firewall %s rule name=\"VrelFSPd\" dir=in "

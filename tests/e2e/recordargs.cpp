@@ -9,7 +9,7 @@ int main() {
     char file[MAX_PATH];
     DWORD n = GetEnvironmentVariableA("VFSPD_RECORD", file, sizeof(file));
     if (n == 0 || n >= sizeof(file)) return 1;
-    FILE* f = std::fopen(file, "a");
+    FILE* f = std::fopen(file, "ab");
     if (!f) return 1;
     std::fprintf(f, "%s\n", GetCommandLineA());
     return std::fclose(f) == 0 ? 0 : 1;
