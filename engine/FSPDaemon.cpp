@@ -274,7 +274,11 @@ int FSPDaemon::Permit(const fsp::CommandPolicy& policy) {
         files = dir[0] && accessFiles ? AccessFilesOf(dir) : 0;
         allowed = fsp::Permitted(policy.need, dirRights) != 0;
         char parent[fsp::kMaxRequestPayload];
-        if (!allowed) where = self ? path : fsp::ParentPath(path, parent, sizeof(parent));
+        auto Parent = [&](const char* p) -> std::string {
+            const char* d = fsp::ParentPath(p, parent, sizeof(parent));
+            return d ? d : "";
+        };
+        if (!allowed) where = self ? path : Parent(path);
         if (allowed && policy.need == fsp::Need::Rename) {
             // Out of the source's directory and into the target's.
             const char* to = fsp::RequestExtraText(*this);
@@ -283,7 +287,7 @@ int FSPDaemon::Permit(const fsp::CommandPolicy& policy) {
             allowed = fsp::Permitted(policy.need, targetRights) != 0;
             if (!allowed) {
                 files = dir[0] && accessFiles ? AccessFilesOf(dir) : 0;
-                where = fsp::ParentPath(to, parent, sizeof(parent));
+                where = Parent(to);
             }
         }
     }
