@@ -3,7 +3,9 @@
 // once, with no file system or window work at all: the fastest a
 // GUI-thread UDP server can answer. Each answer has the size vfspd's reply
 // to the same request would have (a version reply, a 1 KiB download block,
-// an upload acknowledgement), so the network carries the same bytes.
+// an upload acknowledgement), so the network carries the same bytes. A
+// download block is as large as the client asks in its extra data, up to
+// vfspd's default packet size.
 //   echo.exe PORT
 #include <winsock2.h>
 #include <windows.h>
@@ -12,13 +14,20 @@
 
 namespace {
 SOCKET sock = INVALID_SOCKET;
-char buffer[1036];
+char buffer[12 + 4380];
 
 // The size of vfspd's reply to a request with this command code.
 int ReplySize(int n) {
     switch (static_cast<unsigned char>(buffer[0])) {
     case 0x10: return 12 + 38 + 1; // version text and flag byte
-    case 0x42: return 12 + 1024;   // a full download block
+    case 0x42: {                   // a full download block
+        int dataLength = (static_cast<unsigned char>(buffer[6]) << 8) | static_cast<unsigned char>(buffer[7]);
+        int asked = n - 12 - dataLength >= 2
+                        ? (static_cast<unsigned char>(buffer[12 + dataLength]) << 8) |
+                              static_cast<unsigned char>(buffer[13 + dataLength])
+                        : 0;
+        return 12 + (asked == 0 ? 1024 : asked > 1452 ? 1452 : asked);
+    }
     case 0x43: return 12;          // an upload acknowledgement
     default: return n;
     }

@@ -2,10 +2,16 @@
 // window that answers each datagram at once, run side by side with it.
 // Stop-and-wait clients on 127.0.0.1, one and then eight at once, drive
 // both in turns; figures are medians of the runs.
-// Usage: fspbench [runs] [quick]   ("quick": the version rows alone)
+// The streaming reader's pattern is measured against the FSP suite's server
+// when VFSPD_BENCH_FSPD names its fspd (built apart; never needed), else
+// against the echo; VFSPD_BENCH_PROGRAM runs another vfspd.exe (an older
+// build, for figures before and after).
+// Usage: fspbench [runs] [quick|stream]   ("quick": the version rows alone;
+// "stream": the streaming rows alone)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -21,6 +27,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -202,6 +209,103 @@ bool FsplibGet(uint16_t port, const char* name, size_t size) {
     return got == size;
 }
 
+// The streaming reader of disc images: 32 KiB reads at random 2 KiB-aligned
+// offsets, each read as requests for 1,460 bytes (one Ethernet frame), of
+// whose replies it keeps the length rounded down to 32 bytes, reading on
+// from there. It sends the key of the last reply it got, as FSP clients do.
+struct Streamed {
+    double bytesPerTrip = 0, megabytesPerSecond = 0;
+};
+Streamed Stream(Client& c, uint16_t& key, const std::string& name, uint64_t fileSize, int reads, unsigned seed) {
+    std::mt19937 rng(seed);
+    uint16_t seq = 0;
+    long trips = 0;
+    uint64_t kept = 0;
+    const Bytes path = Text(name);
+    double seconds = Seconds([&] {
+        for (int i = 0; i < reads; ++i) {
+            uint64_t offset = uint64_t(rng() % ((fileSize - 32768) / 2048)) * 2048;
+            for (uint32_t done = 0; done < 32768;) {
+                uint16_t want = uint16_t(std::min<uint32_t>(1460, 32768 - done));
+                auto d = c.Transact(Request(0x42, key, ++seq, uint32_t(offset + done), path,
+                                            Bytes{uint8_t(want >> 8), uint8_t(want)}));
+                if (!d || (*d)[0] != 0x42 || d->size() < 12 + 32) {
+                    std::fprintf(stderr, "fspbench: the streaming read failed\n");
+                    std::exit(1);
+                }
+                key = fsp::GetU16(d->data() + 2);
+                done += uint32_t(d->size() - 12) & ~31u;
+                ++trips;
+            }
+            kept += 32768;
+        }
+    });
+    return {double(kept) / double(trips), double(kept) / seconds / 1e6};
+}
+
+// Starts the FSP suite's server on root, or returns -1 when none is named.
+pid_t StartFspd(const std::string& root, uint16_t port, const TempDir& dir) {
+    const char* fspd = std::getenv("VFSPD_BENCH_FSPD");
+    if (!fspd || !*fspd) return -1;
+    fs::create_directories(dir.path + "/tmp");
+    std::ofstream(dir.path + "/fspd.conf") << "port " << port << "\nhomedir " << root << "\ntmpdir " << dir.path
+                                           << "/tmp\npidlogname " << dir.path << "/fspd.pid\nuse_access_files yes\n"
+                                           << "daemonize no\nlogfile " << dir.path << "/fspd.log\n";
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Its statistics at the end are not the benchmark's.
+        int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 1);
+        dup2(quiet, 2);
+        execl(fspd, fspd, "-F", "-f", (dir.path + "/fspd.conf").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+void StreamRows(uint16_t vfspdPort, const std::string& root, uint16_t echoPort, int runs) {
+    const uint64_t size = fs::file_size(root + "/big.bin");
+    TempDir fspdDir;
+    uint16_t fspdPort = FreeUdpPort();
+    pid_t fspd = StartFspd(root, fspdPort, fspdDir);
+    struct Row {
+        const char* name;
+        uint16_t port;
+    } rows[] = {{"vfspd", vfspdPort}, {fspd > 0 ? "FSP suite's fspd (native)" : "bare echo", fspd > 0 ? fspdPort : echoPort}};
+    // One client and key per server throughout: the FSP suite's server
+    // ignores for a while a host's requests that bear another key.
+    Client client[2] = {Client(vfspdPort), Client(rows[1].port)};
+    uint16_t key[2] = {0, 0};
+    if (fspd > 0 && !WaitFor([&] {
+            auto d = client[1].Transact(Request(0x10, 0, 1, 0));
+            if (d) key[1] = fsp::GetU16(d->data() + 2);
+            return bool(d);
+        })) {
+        std::fprintf(stderr, "fspbench: fspd does not answer\n");
+        std::exit(1);
+    }
+    std::printf("\nThe streaming reader: %d runs of 200 reads of 32 KiB at random 2 KiB-aligned\n"
+                "offsets of a %.0f MiB file, requests for 1,460 bytes, each reply kept rounded\n"
+                "down to 32 bytes; medians.\n\n",
+                runs, double(size) / (1 << 20));
+    std::printf("%-28s %14s %9s\n", "server", "bytes/trip", "MB/s");
+    for (int k = 0; k < 2; ++k) {
+        const Row& r = rows[k];
+        std::vector<double> perTrip, rate;
+        for (int run = 0; run < runs; ++run) {
+            Streamed st = Stream(client[k], key[k], "big.bin", size, 200, unsigned(run + 1));
+            perTrip.push_back(st.bytesPerTrip);
+            rate.push_back(st.megabytesPerSecond);
+        }
+        std::printf("%-28s %14.1f %9.2f\n", r.name, Median(perTrip), Median(rate));
+        std::fflush(stdout);
+    }
+    if (fspd > 0) {
+        kill(fspd, SIGTERM);
+        waitpid(fspd, nullptr, 0);
+    }
+}
+
 bool ElinksGet(uint16_t port, const char* name, size_t size) {
     std::string command = "elinks -no-home -source fsp://127.0.0.1:" + std::to_string(port) + "/" + name;
     FILE* p = popen(command.c_str(), "r");
@@ -217,9 +321,11 @@ int main(int argc, char** argv) {
     int runs = argc > 1 ? std::atoi(argv[1]) : 5;
     if (runs < 1) runs = 1;
     bool quick = argc > 2 && std::string(argv[2]) == "quick";
+    bool streamOnly = argc > 2 && std::string(argv[2]) == "stream";
 
     Settings settings; // first-run defaults but for port, root and the log
     settings.flags["Logging"] = 0;
+    if (const char* program = std::getenv("VFSPD_BENCH_PROGRAM")) settings.program = program;
     Server vfspd(settings);
     {
         std::ofstream big(vfspd.root + "/big.bin", std::ios::binary);
@@ -250,6 +356,11 @@ int main(int argc, char** argv) {
         kill(bare, SIGTERM);
         waitpid(bare, nullptr, 0);
     };
+    if (streamOnly) {
+        StreamRows(vfspd.port, vfspd.root, barePort, runs);
+        stopEcho();
+        return vfspd.Stop() == 0 ? 0 : 1;
+    }
 
     std::printf("Requests per second on 127.0.0.1 of stop-and-wait clients, one and\n"
                 "then %d at once (totals), each sending its share of the workload. bare:\n"
@@ -311,6 +422,7 @@ int main(int argc, char** argv) {
     row("download 1 KiB, eight clients", kCrowd, download);
     row("upload 1 KiB, one client", 1, upload);
     row("upload 1 KiB, eight clients", kCrowd, upload);
+    StreamRows(vfspd.port, vfspd.root, barePort, runs);
     stopEcho();
     Wire& vw = *wires[1][0];
 

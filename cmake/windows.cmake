@@ -43,6 +43,10 @@ target_compile_options(closewin PRIVATE ${VFSPD_WARNINGS})
 add_executable(holdfile tests/e2e/holdfile.cpp)
 target_compile_options(holdfile PRIVATE ${VFSPD_WARNINGS})
 
+# Records the command lines the setup program gives netsh.
+add_executable(recordargs tests/e2e/recordargs.cpp)
+target_compile_options(recordargs PRIVATE ${VFSPD_WARNINGS})
+
 # A DLL that marks where it was loaded; a test plants it beside a copy of
 # vfspd.exe under a system DLL's name.
 add_library(planted SHARED tests/e2e/planted.cpp)

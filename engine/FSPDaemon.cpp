@@ -1,6 +1,7 @@
 // The endpoint, the dispatcher and the reply path.
 #include "FSPDaemon.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -122,6 +123,15 @@ void FSPDaemon::SetupSockets(HWND window) {
                       port);
         MessageBoxA(hWnd, text, "VrelFSPd", MB_OK | MB_ICONWARNING);
     }
+    if (!fsp::UsablePacketSize(packetSize)) {
+        std::snprintf(text, sizeof(text),
+                      "The packet size in the registry (%d) cannot be used: it must be a number from "
+                      "%u to %u. Blocks keep to %u bytes until it is mended in the registry "
+                      "(PacketSize) and VrelFSPd is started again.",
+                      packetSize, unsigned(fsp::kMinPacketSize), unsigned(fsp::kMaxPacketSize),
+                      unsigned(fsp::kMaxPayload));
+        MessageBoxA(hWnd, text, "VrelFSPd", MB_OK | MB_ICONWARNING);
+    }
     if (!rootUsable) {
         std::snprintf(text, sizeof(text),
                       "The server root in the registry cannot be served: it must be %s. Until "
@@ -167,9 +177,9 @@ void FSPDaemon::IncomingMsg() {
             for (Built& b : built) b.local.clear();
             if (!policy) {
                 ErrorMsg("Unsupported Command!");
-            } else if (!fsp::Allowed(policy->access, uploadOnly, readWrite)) {
+            } else if (policy->access == fsp::Access::Never) {
                 ErrorMsg(policy->refusal);
-            } else {
+            } else if (Permit(*policy)) {
                 (this->*kHandlers[policy - fsp::kPolicy].serve)();
             }
             if (remembered && lastReplySize) {
@@ -242,6 +252,82 @@ int FSPDaemon::LocalPath(const char* requestPath, char* out) {
     b.local = out;
     b.identity = std::move(id);
     return 1;
+}
+
+int FSPDaemon::Permit(const fsp::CommandPolicy& policy) {
+    dirRights = fsp::DirectoryRights(uploadOnly, readWrite, 0);
+    bool allowed;
+    unsigned files = 0;
+    std::string where; // the client's directory that refused
+    if (policy.need == fsp::Need::None) {
+        allowed = fsp::Allowed(policy.access, uploadOnly, readWrite) != 0;
+    } else if (policy.need == fsp::Need::Upload) {
+        // Pieces name no directory: with access files, the install decides.
+        allowed = accessFiles || fsp::Allowed(policy.access, uploadOnly, readWrite);
+    } else {
+        const char* path = fsp::RequestText(*this);
+        // A path that names no directory is the handler's to refuse.
+        if (!path) return 1;
+        const bool self = policy.need == fsp::Need::List;
+        char dir[fsp::kMaxLocalPath];
+        dirRights = RightsOf(path, self, dir);
+        files = dir[0] && accessFiles ? AccessFilesOf(dir) : 0;
+        allowed = fsp::Permitted(policy.need, dirRights) != 0;
+        char parent[fsp::kMaxRequestPayload];
+        auto Parent = [&](const char* p) -> std::string {
+            const char* d = fsp::ParentPath(p, parent, sizeof(parent));
+            return d ? d : "";
+        };
+        if (!allowed) where = self ? path : Parent(path);
+        if (allowed && policy.need == fsp::Need::Rename) {
+            // Out of the source's directory and into the target's.
+            const char* to = fsp::RequestExtraText(*this);
+            if (!to) return 1;
+            uint8_t targetRights = RightsOf(to, false, dir);
+            allowed = fsp::Permitted(policy.need, targetRights) != 0;
+            if (!allowed) {
+                files = dir[0] && accessFiles ? AccessFilesOf(dir) : 0;
+                where = Parent(to);
+            }
+        }
+    }
+    if (allowed) return 1;
+    char message[fsp::kMaxPayload];
+    std::snprintf(message, sizeof(message), policy.refusal, ShownPath());
+    // The reply is the command's own text; the log adds the rule.
+    std::string rule = fsp::RefusingRule(policy.need, uploadOnly, readWrite, accessFiles, files);
+    if (accessFiles && policy.need != fsp::Need::None && policy.need != fsp::Need::Upload)
+        rule += " in /" + where.substr(std::min(where.find_first_not_of("/\\"), where.size()));
+    char line[fsp::kAddressLineSize];
+    std::snprintf(line, sizeof(line), "%s (%s)", message, rule.c_str());
+    LogClient(line);
+    Reply(0, reinterpret_cast<const unsigned char*>(message), nullptr, int(std::strlen(message) + 1), 0, 1);
+    return 0;
+}
+
+uint8_t FSPDaemon::RightsOf(const char* requestPath, bool self, char* localDir) {
+    char parent[fsp::kMaxRequestPayload];
+    char local[fsp::kMaxLocalPath];
+    const char* dir = self ? requestPath : fsp::ParentPath(requestPath, parent, sizeof(parent));
+    bool named = dir && LocalPath(dir, local);
+    if (localDir) std::strcpy(localDir, named ? local : "");
+    return fsp::DirectoryRights(uploadOnly, readWrite, named && accessFiles ? AccessFilesOf(local) : 0);
+}
+
+unsigned FSPDaemon::AccessFilesOf(const char* dir) {
+    const uint64_t now = GetTickCount64();
+    int kept = accessFileCache.Find(dir, now);
+    if (kept >= 0) return unsigned(kept);
+    std::string path = dir;
+    if (!path.empty() && path.back() != '\\') path += '\\';
+    const size_t at = path.size();
+    unsigned files = 0;
+    for (const fsp::AccessFileName& a : fsp::kAccessFiles) {
+        path.replace(at, std::string::npos, a.name);
+        if (fsys::AttributeBits(path.c_str()) != INVALID_FILE_ATTRIBUTES) files |= a.file;
+    }
+    accessFileCache.Keep(dir, files, now);
+    return files;
 }
 
 const std::string& FSPDaemon::IdentityOf(const char* local) {

@@ -11,6 +11,7 @@
 #include "core/ListingCache.h"
 #include "core/Packet.h"
 #include "core/Paths.h"
+#include "core/Policy.h"
 #include "core/ReplyCache.h"
 #include "../settings/EventLog.h"
 #include "OpenFiles.h"
@@ -109,6 +110,24 @@ public:
     // Called by every handler just before it changes the entry at local
     // path: the server lets go of what it holds open at or below it.
     void Closing(const char* local) { openFiles.Drop(IdentityOf(local)); }
+    // Whether the access level and the directories' access files let the
+    // request being served through (fsp::CommandPolicy::need); when not, it
+    // has been answered with the command's refusal text, and the log says
+    // which rule refused. Notes the rights it found in dirRights.
+    int Permit(const fsp::CommandPolicy& policy);
+    // The access files (fsp::AccessFile) the directory at local path dir
+    // holds, looked at when no note younger than the cache's age is kept.
+    unsigned AccessFilesOf(const char* dir);
+    // The rights of the directory a request path names (the path itself
+    // when self, else the directory it is in); the level's alone when
+    // access files are off or the path names none. localDir, when given,
+    // receives the directory's local path, or "" when there is none.
+    uint8_t RightsOf(const char* requestPath, bool self, char* localDir = nullptr);
+    // The most a block of a file or a listing carries: the operator's
+    // packet size, or the standard 1,024 bytes while it is unusable.
+    uint32_t ReplyLimit() const {
+        return fsp::UsablePacketSize(packetSize) ? uint32_t(packetSize) : fsp::kMaxPayload;
+    }
     // Forgets what idle clients left: unfinished uploads and the files kept
     // open for them. Called every second. (Kept replies expire as they are
     // looked up.)
@@ -124,6 +143,14 @@ public:
     int revName = 0;
     int privMode = 0;
     int thruOut = 0;
+    // The throughput limit the version reply gives while thruOut is on.
+    int thruPut = 1000000;
+    // Per-directory access files (.FSP_OK_ADD ...) on; REG_DWORD "AccessFiles".
+    int accessFiles = 1;
+    // The largest block sent to a client that asks for more than 1,024
+    // bytes; REG_DWORD "PacketSize". Kept as stored: a value outside 1,024
+    // to 4,380 is told to the operator, and 1,024 serves meanwhile.
+    int packetSize = int(fsp::kDefaultPacketSize);
     // 0 while the configured root cannot be served (fsp::UsableRoot): every
     // path is refused until the configuration dialog sets a usable one.
     int rootUsable = 1;
@@ -138,6 +165,10 @@ public:
     // Listings kept between requests, shared by every client.
     fsp::ListingCache listingCache{fsp::ListingCache::kDefaultBytes, fsp::ListingCache::kDefaultListings};
     int acceptRequests = 1;
+    // The rights Permit found for the request being served: of its path's
+    // directory (of the source's for a rename).
+    uint8_t dirRights = 0;
+    fsp::AccessFileCache accessFileCache;
     HWND hWnd = nullptr;
     char errorText[1024] = {};
     char shownPath[fsp::kMaxPayload + 1] = {};

@@ -170,6 +170,13 @@ bool Information(HANDLE file, BY_HANDLE_FILE_INFORMATION* out) {
     return !Faulted(Call::Attributes) && GetFileInformationByHandle(file, out) != 0;
 }
 
+bool Size(HANDLE file, uint64_t* size) {
+    LARGE_INTEGER n;
+    if (Faulted(Call::Attributes) || !GetFileSizeEx(file, &n)) return false;
+    *size = uint64_t(n.QuadPart);
+    return true;
+}
+
 bool Attributes(const char* path, WIN32_FILE_ATTRIBUTE_DATA* out) {
     std::wstring w;
     if (!Wide(path, &w)) {

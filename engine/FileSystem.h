@@ -63,6 +63,9 @@ bool SetEnd(HANDLE file);
 bool SetWriteTime(HANDLE file, const FILETIME& time);
 // The size and attributes of an open file.
 bool Information(HANDLE file, BY_HANDLE_FILE_INFORMATION* out);
+// The size of an open file: no round trip into the system where the
+// handle's descriptor is at hand (Information asks for its name too).
+bool Size(HANDLE file, uint64_t* size);
 
 bool Attributes(const char* path, WIN32_FILE_ATTRIBUTE_DATA* out);
 // INVALID_FILE_ATTRIBUTES when the entry cannot be looked at.

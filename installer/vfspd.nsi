@@ -129,20 +129,55 @@ failed:
 done:
 SectionEnd
 
+; Windows drops datagrams from other computers to a new program's port
+; unless a rule lets them in: one inbound UDP rule for the installed
+; program, named after it, on private and domain networks, and on public
+; ones when chosen (silently: /PUBLIC). A rule of an earlier setup of the
+; same folder is replaced; the uninstaller removes exactly this rule. netsh
+; is called by full path: a netsh.exe beside the setup program must not run.
+!define FIREWALL_RULE 'name="${PRODUCT}" dir=in protocol=UDP program="$INSTDIR\vfspd.exe"'
+Section /o "Let clients on public networks reach it" SecPublic
+SectionEnd
+
+Section "-Firewall rule" SecFirewall
+  StrCpy $0 "private,domain"
+  SectionGetFlags ${SecPublic} $1
+  IntOp $1 $1 & ${SF_SELECTED}
+  IntCmp $1 0 +2
+    StrCpy $0 "private,domain,public"
+  nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall delete rule ${FIREWALL_RULE}'
+  Pop $1
+  nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall add rule ${FIREWALL_RULE} action=allow profile=$0 enable=yes'
+  Pop $1
+  StrCmp $1 0 +3
+    DetailPrint "The firewall rule could not be added (netsh: $1): clients on other computers may get no answer."
+    SetErrorLevel 2
+SectionEnd
+
 LangString DESC_SecProgram ${LANG_ENGLISH} "The server and its help file."
+LangString DESC_SecPublic ${LANG_ENGLISH} "Lets clients on public networks (a cafe, a hotel) through the firewall as well. Without it only private and domain networks are let in."
 LangString DESC_SecUsers ${LANG_ENGLISH} "Lets every user of this computer change the server's settings (root, port, access). Without it only an administrator's changes are kept."
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} $(DESC_SecProgram)
   !insertmacro MUI_DESCRIPTION_TEXT ${SecUsers} $(DESC_SecUsers)
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecPublic} $(DESC_SecPublic)
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 Function .onInit
   !insertmacro RefuseWhileRunning
   ${GetParameters} $R0
   ClearErrors
+  ; SelectSection is several instructions: a relative jump would skip only
+  ; the first, and select the part whether the option was given or not.
   ${GetOptions} $R0 "/USERSETTINGS" $R1
-  IfErrors +2
+  IfErrors users_done
     !insertmacro SelectSection ${SecUsers}
+users_done:
+  ClearErrors
+  ${GetOptions} $R0 "/PUBLIC" $R1
+  IfErrors public_done
+    !insertmacro SelectSection ${SecPublic}
+public_done:
 FunctionEnd
 
 Section "Uninstall"
@@ -155,6 +190,8 @@ Section "Uninstall"
     StrCpy $2 "$SMPROGRAMS\${PRODUCT}.lnk"
 
   Delete $2
+  nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall delete rule ${FIREWALL_RULE}'
+  Pop $0
   Delete "$INSTDIR\vfspd.exe"
   Delete "$INSTDIR\VFSPD.CHM"
   Delete "$INSTDIR\uninstall.exe"

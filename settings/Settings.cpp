@@ -54,7 +54,7 @@ const FlagItem kFlagItems[] = {
     {IDM_THRUOUT, &FSPDaemon::thruOut},
 };
 
-// Writes all nine values; the log is left as it is. Returns ERROR_SUCCESS,
+// Writes every value; the log is left as it is. Returns ERROR_SUCCESS,
 // or the registry's error when any of them could not be stored.
 long StoreSettings(const FSPDaemon& d) {
     RegistryKey server(kServerKey);
@@ -66,6 +66,9 @@ long StoreSettings(const FSPDaemon& d) {
     ok &= server.SaveDWORD("RevName", static_cast<unsigned long>(d.revName));
     ok &= server.SaveDWORD("PrivMode", static_cast<unsigned long>(d.privMode));
     ok &= server.SaveDWORD("ThruOut", static_cast<unsigned long>(d.thruOut));
+    ok &= server.SaveDWORD("AccessFiles", static_cast<unsigned long>(d.accessFiles));
+    // As read, even when unusable: the operator was told, and mends it.
+    ok &= server.SaveDWORD("PacketSize", static_cast<unsigned long>(d.packetSize));
     // A path refused at loading stays in the registry as the operator
     // wrote it, to be mended there or, for the root, in the dialog.
     if (d.rootUsable) ok &= SavePath(location, "RootPath", d.rootPath);
@@ -83,6 +86,8 @@ void FSPDaemon::DefaultSettings() {
     uploadOnly = 0;
     logging = 1;
     readWrite = revName = privMode = thruOut = 0;
+    accessFiles = 1;
+    packetSize = int(fsp::kDefaultPacketSize);
     port = 21;
     std::strcpy(rootPath, "C:\\");
     rootUsable = 1;
@@ -111,6 +116,8 @@ void FSPDaemon::LoadSettings() {
     server.GetDWORD("RevName", &revName);
     server.GetDWORD("PrivMode", &privMode);
     server.GetDWORD("ThruOut", &thruOut);
+    server.GetDWORD("AccessFiles", &accessFiles);
+    server.GetDWORD("PacketSize", &packetSize);
     // A Location key that cannot be read serves nothing rather than drive C:.
     rootUsable = location.isOpen && LoadPath(location, "RootPath", rootPath) && fsp::UsableRoot(rootPath);
     // A refused log path stays empty: no log opens, and the operator is told.

@@ -101,10 +101,11 @@ struct Layout {
     std::vector<unsigned char> stream;
 };
 
-// A client's block size as a layout takes it: at most kMaxPayload, rounded
-// down to a multiple of 4 so that every entry stays aligned.
+// A client's block size as a layout takes it: at most kMaxReplyPayload
+// (the caller has kept it to the packet size), rounded down to a multiple
+// of 4 so that every entry stays aligned.
 inline uint32_t AskedBlock(uint32_t blockSize) {
-    return blockSize > kMaxPayload ? kMaxPayload : blockSize & ~3u;
+    return blockSize > kMaxReplyPayload ? kMaxReplyPayload : blockSize & ~3u;
 }
 
 // Lays entries out for AskedBlock(blockSize). A block size too small for
@@ -114,7 +115,7 @@ inline uint32_t AskedBlock(uint32_t blockSize) {
 int LayOut(const EntryList& entries, uint32_t blockSize, Layout* out);
 
 // The reply for position: the layout's bytes from there, at most one block,
-// copied into block (kMaxPayload bytes). Returns their number (0 at or past
+// copied into block (room for layout.block bytes). Returns their number (0 at or past
 // the end), or -1 for a position inside the listing that is not a multiple
 // of the block size laid out, which would start the reply inside an entry.
 int SliceListing(const Layout& layout, uint32_t position, unsigned char* block);

@@ -11,7 +11,7 @@
 namespace fsp {
 
 constexpr int kHeaderSize = 12;
-constexpr int kMaxPacket = kHeaderSize + int(kMaxPayload); // the largest reply
+constexpr int kMaxPacket = kHeaderSize + int(kMaxReplyPayload); // the largest reply
 constexpr int kMaxRequestPacket = kHeaderSize + int(kMaxRequestPayload); // the largest request
 
 // Command codes of the published FSP protocol.

@@ -61,6 +61,11 @@ bool IsHiddenCopy(const char* name, size_t n) {
            SameNameIgnoringCase(name + n - suffix, suffix, kHiddenCopySuffix);
 }
 
+bool Reserved(const char* name, size_t n) {
+    return SameNameIgnoringCase(name, n, kUploadFolder) || IsHiddenCopy(name, n) ||
+           StartsIgnoringCase(name, n, kAccessFilePrefix) || SameNameIgnoringCase(name, n, kReadmeName);
+}
+
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 // A name that stands for the directory it is in: "" (between two
@@ -81,14 +86,11 @@ bool NameAllowed(const char* name, size_t n) {
         if (c < 0x20 || std::strchr(":*?\"<>|", c)) return false;
     }
     if (IsDeviceName(name, name + n)) return false;
-    return !SameNameIgnoringCase(name, n, kUploadFolder) && !IsHiddenCopy(name, n);
+    return !Reserved(name, n);
 }
 } // namespace
 
-int ReservedName(const char* name) {
-    size_t n = std::strlen(name);
-    return SameNameIgnoringCase(name, n, kUploadFolder) || IsHiddenCopy(name, n);
-}
+int ReservedName(const char* name) { return Reserved(name, std::strlen(name)) ? 1 : 0; }
 
 int BuildLocalPath(char* out, const char* root, const char* requestPath) {
     out[0] = '\0';

@@ -24,6 +24,12 @@ constexpr char kUploadFolder[] = "UPLOADS.FSP";
 constexpr char kHiddenCopyPrefix[] = ".vfspd-";
 constexpr char kHiddenCopySuffix[] = ".part";
 
+// The access files of a directory all begin so (core/Policy.h), and its
+// readme has this name. No request path may name either, in any case:
+// they are the operator's, as the server reads them.
+constexpr char kAccessFilePrefix[] = ".FSP_";
+constexpr char kReadmeName[] = ".README";
+
 // Whether a root can be served: a drive letter, a colon and a backslash,
 // or a UNC share \\server\share; no ".." name; and room for its final
 // backslash within kMaxPath. kRootRule says so to the operator.
@@ -42,13 +48,13 @@ char* CleanPath(char* path);
 // or when the request path is not valid UTF-8 or holds a ".." name, a
 // character no file name may hold (a colon, a wildcard, a control
 // character), a device name (CON, NUL, COM1, lpt1.txt ...), a name that
-// ends in a dot or a blank, the upload folder's name, or a hidden copy's
-// (kHiddenCopyPrefix ... kHiddenCopySuffix, in any case). The root itself
-// is the operator's and is not judged.
+// ends in a dot or a blank, or a name the server keeps for itself
+// (ReservedName). The root itself is the operator's and is not judged.
 int BuildLocalPath(char* out, const char* root, const char* requestPath);
 
-// Whether a name is one the server keeps for itself: the upload folder's,
-// or a hidden copy's, in any case.
+// Whether a name is one the server keeps for itself, in any case: the
+// upload folder's, a hidden copy's (kHiddenCopyPrefix ... kHiddenCopySuffix),
+// an access file's (kAccessFilePrefix ...) or the readme's.
 int ReservedName(const char* name);
 
 // Whether a request path names an entry below the root: 0 for a path of

@@ -57,10 +57,10 @@ const char* RequestExtraPathText(const RequestRecord& rec, char* out, int cap) {
     return ShownIn(rec.extraData, ExtraBytes(rec), out, cap);
 }
 
-uint32_t RequestBlockSize(const RequestRecord& rec) {
-    if (!rec.extraData || rec.extraLength < 2) return kMaxPayload;
-    uint32_t b = GetU16(rec.extraData);
-    return (b == 0 || b > kMaxPayload) ? kMaxPayload : b;
+uint32_t RequestBlockSize(const RequestRecord& rec, uint32_t limit) {
+    uint32_t b = rec.extraData && rec.extraLength >= 2 ? GetU16(rec.extraData) : 0;
+    if (b == 0) b = kMaxPayload;
+    return b > limit ? limit : b;
 }
 
 } // namespace fsp

@@ -6,12 +6,21 @@
 
 namespace fsp {
 
-// The most data and extra data a reply carries, and so the largest block of
-// a listing or a file that is sent.
+// The standard most data and extra data of a reply: every reply keeps to
+// it unless the client asked for bigger blocks.
 constexpr uint32_t kMaxPayload = 1024;
 // The most data and extra data a request may carry: clients that send
-// bigger upload pieces go up to this. Replies stay within kMaxPayload.
+// bigger upload pieces go up to this.
 constexpr uint32_t kMaxRequestPayload = 4380;
+// The largest block of a file or a listing a reply carries, for a client
+// that asks for it and a server whose packet size allows it.
+constexpr uint32_t kMaxReplyPayload = 4380;
+// The operator's packet size: the most a block may carry when a client
+// asks for more than kMaxPayload. One Ethernet frame even over PPPoE.
+constexpr uint32_t kDefaultPacketSize = 1452;
+constexpr uint32_t kMinPacketSize = kMaxPayload;
+constexpr uint32_t kMaxPacketSize = kMaxReplyPayload;
+inline bool UsablePacketSize(long long size) { return size >= kMinPacketSize && size <= kMaxPacketSize; }
 
 // The request being served. `data` and `extraData` point into the receive
 // buffer and are valid until the next datagram is read.
@@ -48,8 +57,9 @@ const char* RequestPathText(const RequestRecord& rec, char* out, int cap);
 const char* RequestExtraPathText(const RequestRecord& rec, char* out, int cap);
 
 // The block size a request asks for: the first two bytes of its extra data
-// in network byte order, at most kMaxPayload. No preference (fewer than two
-// bytes of extra data) and a preference of 0 both give kMaxPayload.
-uint32_t RequestBlockSize(const RequestRecord& rec);
+// in network byte order, at most limit (the packet size). No preference
+// (fewer than two bytes of extra data) and a preference of 0 both give
+// kMaxPayload, or limit when that is smaller.
+uint32_t RequestBlockSize(const RequestRecord& rec, uint32_t limit = kMaxPayload);
 
 } // namespace fsp

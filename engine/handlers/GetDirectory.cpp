@@ -75,8 +75,8 @@ void FSPDaemon::GetDirectory() {
         }
         kept = listingCache.Store(local, std::move(entries), now, dirTime);
     }
-    const fsp::Layout* layout = listingCache.LayoutFor(kept, fsp::RequestBlockSize(*this));
-    unsigned char block[fsp::kMaxPayload];
+    const fsp::Layout* layout = listingCache.LayoutFor(kept, fsp::RequestBlockSize(*this, ReplyLimit()));
+    unsigned char block[fsp::kMaxReplyPayload];
     int length = layout ? fsp::SliceListing(*layout, position, block) : 0;
     listingCache.Trim();
     if (!layout) {

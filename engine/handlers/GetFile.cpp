@@ -8,7 +8,7 @@
 
 void FSPDaemon::GetFile() {
     const char* shown = ShownPath();
-    const uint32_t n = fsp::RequestBlockSize(*this);
+    const uint32_t n = fsp::RequestBlockSize(*this, ReplyLimit());
     const char* path = fsp::RequestText(*this);
     char local[fsp::kMaxLocalPath];
     if (!path || !fsp::NamesEntry(path) || !LocalPath(path, local)) {
@@ -24,13 +24,21 @@ void FSPDaemon::GetFile() {
         ErrorMsgf("Unable to open file: %s", shown);
         return;
     }
+    // Positions are 32-bit: of a file of 4 GiB or more a client could
+    // fetch only a part, and would take it for the whole.
+    uint64_t size = 0;
+    if (fsys::Size(file, &size) && size > 0xFFFFFFFFu) {
+        openFiles.Close(local);
+        ErrorMsgf("File too large for FSP (4 GiB or more): %s", shown);
+        return;
+    }
     // The position is unsigned: files up to 4 GiB can be fetched whole.
     if (!fsys::Seek(file, position)) {
         openFiles.Close(local);
         ErrorMsgf("Seek error on file: %s", shown);
         return;
     }
-    unsigned char buffer[fsp::kMaxPayload];
+    unsigned char buffer[fsp::kMaxReplyPayload];
     DWORD got = 0;
     if (!fsys::Read(file, buffer, n, &got)) {
         openFiles.Close(local);

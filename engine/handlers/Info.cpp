@@ -1,6 +1,10 @@
 // The informational commands: version, protection, status, bye, and the
 // commands this server refuses outright.
+#include <cstring>
+#include <string>
+
 #include "../FSPDaemon.h"
+#include "../FileHandle.h"
 #include "../FileSystem.h"
 #include "../core/Listing.h"
 #include "../core/Policy.h"
@@ -13,14 +17,19 @@ const char* Refusal(uint8_t code) { return fsp::FindPolicy(code)->refusal; }
 } // namespace
 
 void FSPDaemon::Version() {
-    unsigned char flags = fsp::ServerFlagByte(logging, uploadOnly, readWrite, revName, privMode, thruOut);
-    Reply(1, VersionText(), &flags, fsp::kVersionTextSize, 1, 0);
+    // The flags, the throughput limit while it is on, and the largest block
+    // a client may ask for; the position says how many bytes these are.
+    unsigned char extras[8];
+    int n = fsp::VersionExtras(
+        extras, fsp::ServerFlagByte(logging, uploadOnly, readWrite, revName, privMode, thruOut),
+        thruOut ? uint32_t(thruPut) : 0, uint16_t(ReplyLimit()));
+    Reply(static_cast<unsigned long>(n), VersionText(), extras, fsp::kVersionTextSize, n, 0);
     LogClient("Get version information");
 }
 
 void FSPDaemon::GetProtection() {
-    // The protection is the same everywhere, but only a directory has one:
-    // clients ask for it to learn whether a directory exists.
+    // Only a directory has a protection: clients ask for it to learn
+    // whether a directory exists, and what they may do in it.
     const char* path = fsp::RequestText(*this);
     char local[fsp::kMaxLocalPath];
     DWORD attributes = path && LocalPath(path, local) ? fsys::AttributeBits(local) : INVALID_FILE_ATTRIBUTES;
@@ -28,8 +37,27 @@ void FSPDaemon::GetProtection() {
         ErrorMsgf("Directory %s does not exist!", ShownPath());
         return;
     }
-    unsigned char protection = fsp::ProtectionByte(uploadOnly, readWrite);
-    Reply(1, VersionText(), &protection, fsp::kVersionTextSize, 1, 0);
+    unsigned char protection = fsp::ProtectionByte(
+        fsp::DirectoryRights(uploadOnly, readWrite, accessFiles ? AccessFilesOf(local) : 0));
+    // The directory's readme, cut to fit with its NUL and the byte, stands
+    // where the version text stands without one.
+    unsigned char readme[fsp::kMaxPayload];
+    DWORD got = 0;
+    bool hasReadme = false;
+    std::string name = std::string(local) + (local[std::strlen(local) - 1] == '\\' ? "" : "\\") + fsp::kReadmeName;
+    {
+        FileHandle f(fsys::Open(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                OPEN_EXISTING, 0));
+        hasReadme = f.Ok() && fsys::Read(f.Get(), readme, sizeof(readme) - 2, &got);
+    }
+    if (hasReadme) {
+        const void* nul = std::memchr(readme, 0, got);
+        if (nul) got = DWORD(static_cast<unsigned char*>(const_cast<void*>(nul)) - readme);
+        readme[got] = '\0';
+        Reply(1, readme, &protection, int(got) + 1, 1, 0);
+    } else {
+        Reply(1, VersionText(), &protection, fsp::kVersionTextSize, 1, 0);
+    }
 }
 
 void FSPDaemon::Stat() {

@@ -37,11 +37,13 @@ void FSPDaemon::Install() {
     UploadCache::Installed installed = UploadCache::Installed::No;
     // The root itself is never replaced by an upload.
     if (name && fsp::NamesEntry(name) && LocalPath(name, target)) {
-        // A file is replaced only where the client may delete it. A file
+        // A file is replaced only where the client may delete it (the
+        // rights the access check found for the target's directory). A file
         // the server holds open, even shared, cannot be replaced by a
         // rename on Windows: a download of it lets go first.
         Closing(target);
-        installed = uploadCache.Install(ClientKey(), target, stamped ? &stamp : nullptr, readWrite,
+        installed = uploadCache.Install(ClientKey(), target, stamped ? &stamp : nullptr,
+                                        (dirRights & fsp::kDirDelete) != 0,
                                         GetTickCount64(), kCopyWaitMs);
     } else {
         // No usable name: the upload ends here, as after a failed move.

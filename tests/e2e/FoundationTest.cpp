@@ -97,8 +97,8 @@ TEST(Endpoint, AFirstRunStoresTheDefaultsAndServesTheDefaultRoot) {
     ASSERT_TRUE(r);
     Reply v = Decode(*r);
     EXPECT_EQ(v.DataText(), "VrelFSPd for Win95 v1.0b3 Dec 18 1995");
-    ASSERT_EQ(v.extra.size(), 1u);
-    EXPECT_EQ(v.extra[0], 0x03); // logging on, read-only
+    EXPECT_EQ(v.extra, (Bytes{0x23, 0x05, 0xAC})); // logging, read-only, extra data; 1,452
+    EXPECT_EQ(v.position, 3u);
     EXPECT_EQ(server.Stop(), 0);
 
     auto serverKey = RegQuery("Software\\Quorvane\\VrelFSPd\\Server");
@@ -109,7 +109,9 @@ TEST(Endpoint, AFirstRunStoresTheDefaultsAndServesTheDefaultRoot) {
     EXPECT_EQ(serverKey["RevName"], "0x0");
     EXPECT_EQ(serverKey["PrivMode"], "0x0");
     EXPECT_EQ(serverKey["ThruOut"], "0x0");
-    EXPECT_EQ(serverKey.size(), 7u);
+    EXPECT_EQ(serverKey["AccessFiles"], "0x1");
+    EXPECT_EQ(serverKey["PacketSize"], "0x5ac");
+    EXPECT_EQ(serverKey.size(), 9u);
     auto location = RegQuery("Software\\Quorvane\\VrelFSPd\\Location");
     EXPECT_EQ(location["RootPath"], "C:\\");
     EXPECT_EQ(location["LogPath"], "VFSPD.LOG");
@@ -141,6 +143,14 @@ TEST(Endpoint, ExpandedPathsServeAndSettingsThatCannotServeBindOrServeNothing) {
     EXPECT_EQ(Raw(dword.port).Ask(0x42, Text("f")).DataText(), "Unable to open file: f");
     EXPECT_EQ(dword.Stop(), 0);
 
+    // A packet size out of range: told, 1,024 serves, the value stays.
+    s.values = {{"Server", "PacketSize", "REG_DWORD", "5000"}};
+    Server big(s);
+    EXPECT_NE(Box().find("The packet size in the registry (5000) cannot be used"), std::string::npos);
+    EXPECT_EQ(Raw(big.port).Ask(0x10).extra, (Bytes{0x21, 0x04, 0x00}));
+    EXPECT_EQ(big.Stop(), 0);
+    EXPECT_EQ(RegQuery("Software\\Quorvane\\VrelFSPd\\Server")["PacketSize"], "0x1388");
+
     s.values.clear();
     s.port = 0x10000u + FreeUdpPort();
     s.awaitAnswer = false;
@@ -155,8 +165,15 @@ TEST(Endpoint, ExpandedPathsServeAndSettingsThatCannotServeBindOrServeNothing) {
 
 // The setup program: a silent install, the installed copy serving from the
 // folder its Start-menu entry starts it in, and a silent uninstall.
+// Wine's netsh keeps no firewall rules: a stand-in records what it is asked.
 TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
-    const std::string winDir = "C:\\vfspd-setup\\VrelFSPd";
+    const std::string winDir = "C:\\vfspd-setup\\VrelFSPd", netsh = OnC("C:\\windows\\system32\\netsh.exe");
+    TempDir record;
+    std::filesystem::copy_file(std::string(VFSPD_WIN_DIR) + "/recordargs.exe", netsh,
+                               std::filesystem::copy_options::overwrite_existing);
+    setenv("VFSPD_RECORD", WinPath(record.path + "/netsh.txt").c_str(), 1);
+    setenv("WINEDLLOVERRIDES", "netsh.exe=n", 1); // not Wine's own
+    ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/vfspd-setup.exe", "/S", "/PUBLIC", "/D=" + winDir}), 0);
     ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/vfspd-setup.exe", "/S", "/D=" + winDir}), 0);
     const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VrelFSPd";
     auto reg = RegQuery(key);
@@ -180,6 +197,12 @@ TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
     TempDir scratch;
     std::filesystem::copy_file(OnC(winDir) + "/uninstall.exe", scratch.path + "/un.exe");
     EXPECT_EQ(RunWine({scratch.path + "/un.exe", "/S", "_?=" + winDir}), 0);
+    unsetenv("WINEDLLOVERRIDES");
+    const std::string netshRule = "\"C:\\windows\\system32\\netsh.exe\" advfirewall firewall ",
+                      rule = " rule name=\"VrelFSPd\" dir=in protocol=UDP program=\"" + winDir + "\\vfspd.exe\"",
+                      del = netshRule + "delete" + rule + "\n", add = netshRule + "add" + rule + " action=allow profile=";
+    EXPECT_EQ(ReadFile(record.path + "/netsh.txt"),
+              del + add + "private,domain,public enable=yes\n" + del + add + "private,domain enable=yes\n" + del);
     EXPECT_NE(RunWine({"reg", "query", "HKLM\\" + key}), 0);
     EXPECT_FALSE(Exists(OnC(winDir)));
     EXPECT_FALSE(Exists(link));

@@ -187,6 +187,16 @@ int Count(const std::vector<std::string>& lines, const std::string& body) {
     return int(std::count(lines.begin(), lines.end(), body));
 }
 
+// What elinks prints for an fsp:// URL (-dump: a page, -source: the bytes).
+std::string Elinks(uint16_t port, const std::string& mode, const std::string& url, const std::string& password = "") {
+    TempDir home;
+    std::string cmd = "HOME=" + home.path + " timeout 60 elinks -no-connect 1 -no-home 1 " + mode + " 'fsp://" +
+                      (password.empty() ? "" : password + "@") + "127.0.0.1:" + std::to_string(port) + url +
+                      "' > " + home.path + "/out";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return ReadFile(home.path + "/out");
+}
+
 const std::vector<size_t> kFileSizes{0, 1, 1023, 1024, 1025, 100 * 1024, 5 * 1024 * 1024};
 } // namespace
 
@@ -343,11 +353,11 @@ TEST_F(Served, RawListingsHonourThePreferredBlockSize) {
         Bytes extra;
         size_t block;
     };
-    for (const Case& k : {Case{{}, 1024}, Case{Pref(0), 1024}, Case{Pref(2000), 1024}, Case{Pref(100), 100},
+    for (const Case& k : {Case{{}, 1024}, Case{Pref(0), 1024}, Case{Pref(2000), 1452}, Case{Pref(100), 100},
                           Case{Pref(512), 512}, Case{Pref(1022), 1020}, Case{Bytes{0x01}, 1024}}) {
         RawListing r = FetchRaw(c, "hundred", k.extra, &seq);
         ASSERT_EQ(r.error, "") << k.block;
-        ASSERT_GT(r.blocks.size(), 2u) << k.block;
+        ASSERT_GE(r.blocks.size(), 2u) << k.block;
         for (size_t i = 0; i + 1 < r.blocks.size(); ++i) {
             EXPECT_EQ(r.blocks[i], k.block);
         }
@@ -431,7 +441,7 @@ TEST_F(Served, RawDownloadsBlockByBlockToTheEnd) {
     };
     const std::string downloaded = "[127.0.0.1]: Downloaded " + WinPath(server->root) + "\\files\\f1025";
 
-    for (uint16_t pref : {0, 2000, 1024}) {
+    for (uint16_t pref : {0, 1024}) {
         size_t mark = server->Log().size();
         EXPECT_EQ(Get(0, Pref(pref)), content.substr(0, 1024)) << pref;
         EXPECT_EQ(Get(1024, Pref(pref)), content.substr(1024)) << pref;
@@ -468,6 +478,8 @@ TEST_F(Served, RawDownloadsBlockByBlockToTheEnd) {
     lines = LinesSince(mark, [](const auto& l) { return !l.empty(); });
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "[127.0.0.1]: Downloaded " + WinPath(server->root) + "\\files\\f1024");
+    EXPECT_EQ(Get(0, Pref(2000)), content); // up to the packet size, 1,452
+    LinesSince(mark, [](const auto& l) { return l.size() >= 2; }); // its end, logged
 }
 
 TEST_F(Served, RefusalsAnswerWithTheirTextAndLogIt) {
@@ -531,16 +543,16 @@ TEST_F(Served, VersionAndProtectionWithUploadsAllowed) {
     auto d = c.Transact(Request(0x10, 0, 1, 0));
     ASSERT_TRUE(d);
     Reply v = Decode(*d);
-    EXPECT_EQ(v.position, 1u);
+    EXPECT_EQ(v.position, 3u);
     EXPECT_EQ(v.data, Text("VrelFSPd for Win95 v1.0b3 Dec 18 1995"));
     EXPECT_EQ(v.data.size(), 38u);
-    EXPECT_EQ(v.extra, Bytes{0x01});
+    EXPECT_EQ(v.extra, (Bytes{0x21, 0x05, 0xAC}));
     Session session(server->port);
     unsigned char pro = 0;
     ASSERT_EQ(fsp_getpro(session.s, "/", &pro), 0);
-    EXPECT_EQ(pro, 0x24);
+    EXPECT_EQ(pro, 0x6C); // list, add, make directories
     ASSERT_EQ(fsp_getpro(session.s, "files", &pro), 0); // the same for any directory
-    EXPECT_EQ(pro, 0x24);
+    EXPECT_EQ(pro, 0x6C);
     EXPECT_EQ(fsp_getpro(session.s, "nothere", &pro), -1);
 }
 
@@ -567,13 +579,8 @@ TEST(ListingDownload, CurrentClientsStatusAndUtf8Names) {
         EXPECT_EQ(raw.Ask(0x4D, Text(missing)).data, Bytes(9, 0)) << missing;
 
     // elinks: a listing page and a byte-identical download.
-    TempDir home;
     auto elinks = [&](const std::string& mode, const std::string& url, const std::string& password = "") {
-        std::string cmd = "HOME=" + home.path + " timeout 60 elinks -no-connect 1 -no-home 1 " + mode +
-                          " 'fsp://" + (password.empty() ? "" : password + "@") + "127.0.0.1:" +
-                          std::to_string(server.port) + url + "' > " + home.path + "/out";
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        return ReadFile(home.path + "/out");
+        return Elinks(server.port, mode, url, password);
     };
     std::string page = elinks("-dump", "/pub/");
     EXPECT_NE(page.find(cafe), std::string::npos) << page;
@@ -596,4 +603,83 @@ TEST(ListingDownload, CurrentClientsStatusAndUtf8Names) {
     EXPECT_EQ(fsp_fwrite("cv", 1, 2, f), 2u);
     EXPECT_EQ(fsp_fclose(f), 0);
     EXPECT_EQ(ReadFile(server.root + "/pub/" + resume), "cv");
+}
+
+// A read-only tree with one folder made writable by its access files, as the
+// Swiss loader's users set it up; libfsplib, elinks and raw datagrams.
+TEST(ListingDownload, AccessFilesReadmesPacketSizeAndHugeFiles) {
+    Settings settings;
+    settings.flags["UploadOnly"] = 0;
+    Server server(settings);
+    const std::string& root = server.root;
+    for (const char* d : {"swiss", "games", "secret", "hidden"}) fs::create_directories(root + "/" + d);
+    for (const char* f : {".FSP_OK_ADD", ".FSP_OK_DEL", ".FSP_OK_MKDIR", ".fsp_ok_rename"}) WriteFile(root + "/swiss/" + f, "");
+    for (auto [file, text] : std::map<std::string, std::string>{
+             {"swiss/.README", std::string(2000, 'r')}, {"swiss/taken.txt", "old"}, {"games/.README", "Games\nhere"},
+             {"games/game.iso", Pattern(5000, 7)}, {"secret/.FSP_NO_GET", ""}, {"secret/f", "s"},
+             {"hidden/.FSP_NO_LIST", ""}, {"huge.bin", ""}})
+        WriteFile(root + "/" + file, text);
+    fs::resize_file(root + "/huge.bin", 5ull << 30); // sparse
+    Session s(server.port);
+    std::string page;
+    auto Put = [&](const std::string& name, const std::string& content) {
+        FSP_FILE* f = fsp_fopen(s.s, name.c_str(), "wb");
+        return f && fsp_fwrite(content.data(), 1, content.size(), f) == content.size() && fsp_fclose(f) == 0;
+    };
+    unsigned char pro = 0;
+    for (auto [dir, want] : std::vector<std::pair<const char*, int>>{
+             {"swiss", 0xEE}, {"/", 0x60}, {"games", 0x60}, {"secret", 0x70}, {"hidden", 0x20}}) {
+        ASSERT_EQ(fsp_getpro(s.s, dir, &pro), 0) << dir;
+        EXPECT_EQ(pro, want) << dir;
+    }
+    // The swiss folder takes new files, replacements, renames and folders.
+    EXPECT_TRUE(Put("swiss/save.gci", "save"));
+    EXPECT_TRUE(Put("swiss/taken.txt", "new"));
+    EXPECT_EQ(fsp_rename(s.s, "swiss/save.gci", "swiss/save2.gci"), 0);
+    EXPECT_EQ(fsp_mkdir(s.s, "swiss/sub"), 0);
+    EXPECT_EQ(fsp_rmdir(s.s, "swiss/sub"), 0);
+    EXPECT_EQ(ReadFile(root + "/swiss/save2.gci") + ReadFile(root + "/swiss/taken.txt"), "savenew");
+    EXPECT_FALSE(Put("games/x", "x")); // its files govern it alone
+    EXPECT_EQ(fsp_mkdir(s.s, "games/sub"), -1);
+    Raw raw(server.port);
+    size_t mark = server.Log().size();
+    ExpectError(raw.Ask(0x46, Text("swiss")), "RMDIR:  Access Denied");
+    ExpectError(raw.Ask(0x42, Text("secret/f")), "Unable to open file: secret/f");
+    ExpectError(raw.Ask(0x41, Text("hidden")), "Directory hidden does not exist!");
+    ExpectError(raw.Ask(0x4E, Text("swiss/save2.gci"), 11, Text("games/save")), "RENAME:  Access Denied");
+    std::string log = server.Log().substr(mark);
+    for (const char* rule : {"RMDIR:  Access Denied (read-only level, no .FSP_OK_DEL in /)",
+                             "Unable to open file: secret/f (.FSP_NO_GET in /secret/)",
+                             "Directory hidden does not exist! (.FSP_NO_LIST in /hidden)",
+                             "RENAME:  Access Denied (read-only level, no .FSP_OK_RENAME in /games/)"})
+        EXPECT_NE(log.find(rule), std::string::npos) << rule << "\n" << log;
+    // No client names an access file or a readme, in any spelling.
+    for (const char* name : {"swiss/.FSP_OK_ADD", "swiss/.fsp_ok_del", "swiss//.README", "games/.readme"}) {
+        EXPECT_EQ(raw.Ask(0x42, Text(name)).command, 0x40) << name;
+        EXPECT_EQ(raw.Ask(0x4D, Text(name)).data, Bytes(9, 0)) << name;
+    }
+    EXPECT_FALSE(Put("swiss/.FSP_NO_GET", ""));
+    EXPECT_EQ(fsp_unlink(s.s, "swiss/.FSP_OK_DEL"), -1);
+    EXPECT_EQ(fsp_rename(s.s, "swiss/taken.txt", "swiss/.FSP_OK_X"), -1);
+    EXPECT_TRUE(Exists(root + "/swiss/.FSP_OK_DEL") && !Exists(root + "/swiss/.FSP_OK_X"));
+    // An access file the operator adds counts within a second.
+    WriteFile(root + "/games/.FSP_OK_MKDIR", "");
+    EXPECT_TRUE(WaitFor([&] { return fsp_mkdir(s.s, "games/sub") == 0; }, std::chrono::milliseconds(1000)));
+    EXPECT_EQ(raw.Ask(0x47, Text("swiss")).data, Text(std::string(1022, 'r'))); // readmes, cut to fit
+    EXPECT_EQ(raw.Ask(0x47, Text("games/")).DataText(), "Games\nhere");
+    // Blocks of the size asked for, up to the packet size, 1,452.
+    Bytes block = raw.Ask(0x42, Text("games/game.iso"), 0, {0x05, 0xB4}).data;
+    EXPECT_EQ(std::string(block.begin(), block.end()), Pattern(5000, 7).substr(0, 1452));
+    // A file of 4 GiB or more: the largest size, and no part of it.
+    Listing top;
+    ASSERT_TRUE(FspList(s.s, "/", &top));
+    EXPECT_EQ(top["huge.bin"].size, 0xFFFFFFFFu);
+    Bytes st = raw.Ask(0x4D, Text("huge.bin")).data;
+    EXPECT_EQ(Bytes(st.begin() + 4, st.end()), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 1}));
+    ExpectError(raw.Ask(0x42, Text("huge.bin"), 0x7FFFFFFF), "File too large for FSP (4 GiB or more): huge.bin");
+    EXPECT_FALSE(FspFetch(s.s, "huge.bin", &page));
+    // elinks lists the swiss folder without its access files.
+    page = Elinks(server.port, "-dump", "/swiss/");
+    EXPECT_NE(page.find("save2.gci"), std::string::npos) << page;
+    EXPECT_EQ(page.find(".FSP_"), std::string::npos) << page;
 }

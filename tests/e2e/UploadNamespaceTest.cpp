@@ -228,9 +228,9 @@ TEST(UploadNamespace, UploadOnlyLevel) {
     EXPECT_TRUE(HasRun(lines, {"Begin Upload", "Uploaded f3145728.bin"})) << Dump(lines);
     EXPECT_TRUE(HasRun(lines, {"INSTALL:  Error Installing New File", "Uploaded empty.bin"})) << Dump(lines);
     EXPECT_TRUE(HasRun(lines, {"INSTALL:  Error Installing New File", "Uploaded taken.txt"})) << Dump(lines);
-    EXPECT_TRUE(HasRun(lines, {"Created directory made", "RMDIR:  Access Denied",
-                               "DEL_FILE: Access Denied", "Created directory newdir/",
-                               "RMDIR:  Access Denied", "DEL_FILE: Access Denied",
+    const std::string rmdir = "RMDIR:  Access Denied (uploads-only level, no .FSP_OK_DEL in /)",
+                      del = "DEL_FILE: Access Denied (uploads-only level, no .FSP_OK_DEL in /)";
+    EXPECT_TRUE(HasRun(lines, {"Created directory made", rmdir, del, "Created directory newdir/", rmdir, del,
                                "MK_DIR:  Error making directory", "Created directory newdir"}))
         << Dump(lines);
     // One "Begin Upload" for each upload that sent a first piece.
@@ -239,10 +239,14 @@ TEST(UploadNamespace, UploadOnlyLevel) {
 
 // Neither flag on: every changing command is refused with its own text,
 // which is the only line the request leaves, and nothing changes on disk.
+// Access files are off: one granting making directories changes nothing.
 TEST(UploadNamespace, ReadOnlyLevelRefusesEveryChange) {
-    Server server(Access(0, 0));
+    Settings settings = Access(0, 0);
+    settings.flags["AccessFiles"] = 0;
+    Server server(settings);
     fs::create_directories(server.root + "/dir");
     WriteFile(server.root + "/file.txt", "content");
+    WriteFile(server.root + "/.FSP_OK_MKDIR", "");
     auto before = Tree(server.dir.path, server.logFile);
 
     Session s = Open(server.port);
@@ -263,8 +267,8 @@ TEST(UploadNamespace, ReadOnlyLevelRefusesEveryChange) {
     ExpectError(raw.Ask(0x4C, Text("file.txt")), "GRAB_DONE:  Not Implemented on this Server");
     ExpectError(raw.Ask(0x4E, Text("file.txt"), 4, Text("new")), "RENAME:  Access Denied");
     // The settings reach the flag and protection bytes.
-    EXPECT_EQ(raw.Ask(0x10).extra, Bytes{0x03});
-    EXPECT_EQ(raw.Ask(0x47, Text("/")).extra, Bytes{0x20});
+    EXPECT_EQ(raw.Ask(0x10).extra, (Bytes{0x23, 0x05, 0xAC}));
+    EXPECT_EQ(raw.Ask(0x47, Text("/")).extra, Bytes{0x60}); // may be listed
 
     EXPECT_TRUE(TempFileCount(server.workDir) == 0);
     EXPECT_EQ(Tree(server.dir.path, server.logFile), before);
@@ -276,6 +280,8 @@ TEST(UploadNamespace, ReadOnlyLevelRefusesEveryChange) {
         "SET_PRO:  Access Denied", "GRAB_FILE:  Not Implemented on this Server",
         "GRAB_DONE:  Not Implemented on this Server", "RENAME:  Access Denied",
         "Get version information"};
+    for (std::string& line : expected)
+        if (line.find("Access Denied") != std::string::npos && line[0] != 'S') line += " (read-only level)";
     EXPECT_EQ(ClientLines(server), expected) << Dump(ClientLines(server));
 }
 
@@ -310,7 +316,7 @@ TEST(UploadNamespace, ReadWriteLevel) {
     ExpectError(raw.Ask(0x45, Text("r")), "DEL_FILE:  Error deleting file!");
     ExpectEmptyAck(raw.Ask(0x46, Text("r")), 0x46);
     ExpectError(raw.Ask(0x46, Text("r")), "DEL_DIR:  Error removing directory");
-    EXPECT_EQ(raw.Ask(0x47, Text("/")).extra, Bytes{0x2E});
+    EXPECT_EQ(raw.Ask(0x47, Text("/")).extra, Bytes{0xEE});
 
     // Rename: never over an existing name; no password logged.
     fs::create_directories(server.root + "/m/sub");

@@ -45,7 +45,7 @@ TEST(ListingCache, LayoutsAreMadeOncePerBlockSizeAndBounded) {
     const Layout* a = cache.LayoutFor(l, 1024);
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(cache.LayoutFor(l, 1024), a);
-    EXPECT_EQ(cache.LayoutFor(l, 4000), a); // one reply at most
+    EXPECT_EQ(cache.LayoutFor(l, 5000)->block, kMaxReplyPayload); // one reply at most
     const Layout* b = cache.LayoutFor(l, 102);
     EXPECT_EQ(b->block, 100u);
     EXPECT_EQ(cache.LayoutFor(l, 100), b); // the same blocks

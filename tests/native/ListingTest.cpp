@@ -226,6 +226,8 @@ TEST(Entry, RequestBlockSize) {
     EXPECT_EQ(RequestBlockSize(rec), 1024u);
     extra[1] = 1;
     EXPECT_EQ(RequestBlockSize(rec), 1u);
+    extra[0] = 0x05, extra[1] = 0xB4; // 1460, up to the packet size
+    EXPECT_EQ(RequestBlockSize(rec, 1452) + RequestBlockSize(rec, 4380), 1452u + 1460u);
 }
 
 TEST(Entry, RequestPathTextIsBoundedByTheData) {

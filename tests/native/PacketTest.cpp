@@ -139,7 +139,7 @@ TEST(Reply, LaysOutTheUnsupportedCommandErrorExactly) {
 
 TEST(Reply, KeyWrapsAndBoundsAreExact) {
     unsigned char out[kMaxPacket];
-    std::vector<unsigned char> data(1024, 0xAB);
+    std::vector<unsigned char> data(kMaxReplyPayload + 1, 0xAB);
     // The caller passes key + 1: 0xFFFF + 1 goes out as 0.
     int t = BuildReply(out, 0x42, 0xFFFF + 1, 7, 0x01020304, data.data(), 1000, data.data(), 24);
     ASSERT_EQ(t, 1036);
@@ -150,10 +150,12 @@ TEST(Reply, KeyWrapsAndBoundsAreExact) {
     EXPECT_EQ(out[1], CalcChecksum(out, 1036, 1));
 
     unsigned char before = out[0];
-    EXPECT_EQ(BuildReply(out, 0x55, 1, 1, 0, data.data(), 1000, data.data(), 25), 0);
+    EXPECT_EQ(BuildReply(out, 0x55, 1, 1, 0, data.data(), 1000, data.data(), int(kMaxReplyPayload) - 999), 0);
     EXPECT_EQ(BuildReply(out, 0x55, 1, 1, 0, data.data(), -1, nullptr, 0), 0);
     EXPECT_EQ(BuildReply(out, 0x55, 1, 1, 0, nullptr, 0, data.data(), -12), 0);
     EXPECT_EQ(out[0], before); // nothing written when refused
+    EXPECT_EQ(BuildReply(out, 0x55, 1, 1, 0, data.data(), 1000, data.data(), int(kMaxReplyPayload) - 1000),
+              kMaxPacket);
 
     // The refusal of an oversized reply is itself a 43-byte error reply.
     const char msg[] = "Internal Error: Bad reply call";

@@ -29,19 +29,45 @@ TEST(Policy, ThreeLevelsOverEveryCommand) {
         EXPECT_EQ(Allowed(p->access, 1, 0), r.upload) << int(r.code);
         EXPECT_EQ(Allowed(p->access, 0, 8), r.full) << int(r.code);
         EXPECT_EQ(Allowed(p->access, 8, 1), r.full) << int(r.code);
+        // Without access files a directory's rights are exactly the level.
+        if (p->need != Need::None && p->need != Need::Upload)
+            for (auto [u, rw] : {std::pair{0, 0}, {1, 0}, {0, 1}})
+                EXPECT_EQ(Permitted(p->need, DirectoryRights(u, rw, 0)), Allowed(p->access, u, rw)) << int(r.code);
     }
     for (int code : {0x00, 0x20, 0x40, 0x4F, 0xFF}) EXPECT_EQ(FindPolicy(uint8_t(code)), nullptr);
 }
 
 TEST(Policy, FlagAndProtectionBytes) {
-    EXPECT_EQ(ServerFlagByte(1, 1, 0, 0, 0, 0), 0x01); // first-run defaults
-    EXPECT_EQ(ServerFlagByte(1, 0, 0, 0, 0, 0), 0x03);
-    EXPECT_EQ(ServerFlagByte(0, 0, 1, 0, 0, 0), 0x00);
-    EXPECT_EQ(ServerFlagByte(8, 0, 0, 8, 8, 8), 0x1F);
-    EXPECT_EQ(ProtectionByte(0, 0), 0x20);
-    EXPECT_EQ(ProtectionByte(1, 0), 0x24);
-    EXPECT_EQ(ProtectionByte(0, 1), 0x2E);
-    EXPECT_EQ(ProtectionByte(8, 8), 0x2E);
+    EXPECT_EQ(ServerFlagByte(1, 1, 0, 0, 0, 0), 0x21); // first-run defaults
+    EXPECT_EQ(ServerFlagByte(1, 0, 0, 0, 0, 0), 0x23);
+    EXPECT_EQ(ServerFlagByte(0, 0, 1, 0, 0, 0), 0x20);
+    EXPECT_EQ(ServerFlagByte(8, 0, 0, 8, 8, 8), 0x3F);
+    unsigned char x[8];
+    ASSERT_EQ(VersionExtras(x, 0x23, 0, 1452), 3);
+    EXPECT_EQ(std::vector<int>(x, x + 3), (std::vector<int>{0x23, 0x05, 0xAC}));
+    ASSERT_EQ(VersionExtras(x, 0x30, 1000000, 4380), 7);
+    EXPECT_EQ(std::vector<int>(x, x + 7), (std::vector<int>{0x30, 0x00, 0x0F, 0x42, 0x40, 0x11, 0x1C}));
+    // The level's rights, plus and minus a directory's files.
+    struct Row { int u, rw; unsigned files; int protection; } rows[] = {
+        {0, 0, 0, 0x60}, {1, 0, 0, 0x6C}, {0, 1, 0, 0xEE}, {8, 8, 0, 0xEE},
+        {0, 0, kOkAdd | kOkDel | kOkMkdir | kOkRename, 0xEE}, {0, 0, kOkAdd, 0x64},
+        {0, 0, kNoGet | kNoList, 0x30}, {0, 1, kNoList | kOkAdd, 0xAE},
+    };
+    for (const Row& r : rows) EXPECT_EQ(ProtectionByte(DirectoryRights(r.u, r.rw, r.files)), r.protection) << r.files;
+    EXPECT_EQ(RefusingRule(Need::Add, 0, 0, 1, kOkDel), "read-only level, no .FSP_OK_ADD");
+    EXPECT_EQ(RefusingRule(Need::Get, 0, 1, 1, kNoGet), ".FSP_NO_GET");
+    // The directory a path is in, and the brief notes of access files.
+    char out[16];
+    for (auto [path, parent] : std::vector<std::pair<const char*, const char*>>{
+             {"swiss/game.iso", "swiss/"}, {"/a\\b/c/", "/a\\b/"}, {"f", ""}, {"/", ""},
+             {"", ""}, {"d/./", ""}, {"d/e/.", "d/"}})
+        EXPECT_STREQ(ParentPath(path, out, sizeof(out)), parent) << path;
+    AccessFileCache cache;
+    cache.Keep("Z:\\srv", kOkAdd, 1000);
+    EXPECT_EQ(cache.Find("Z:\\srv", 1000 + AccessFileCache::kMaxAgeMs - 1), int(kOkAdd));
+    EXPECT_EQ(cache.Find("Z:\\srv", 1000 + AccessFileCache::kMaxAgeMs), -1);
+    for (size_t i = 0; i < 2 * AccessFileCache::kMaxDirs; ++i) cache.Keep(std::to_string(i), 0, 2000);
+    EXPECT_EQ(cache.Find(std::to_string(2 * AccessFileCache::kMaxDirs - 1), 2000), 0);
 }
 
 namespace {
@@ -99,10 +125,13 @@ TEST(Paths, LocalPathsStayUnderTheRoot) {
         EXPECT_EQ(Local("Z:\\srv\\", p), "<refused>") << p;
     // The upload folder is no name a client may use, anywhere.
     // Nor the hidden copy of an install, in any spelling.
+    // Nor an access file or a readme, in any case.
     for (const char* p : {"UPLOADS.FSP", "uploads.fsp/U0000001.TMP", "a/Uploads.Fsp/x",
-                          ".vfspd-0123456789abcdef.part", "a/.VFSPD-x.PART", ".vfspd-.part/x"})
+                          ".vfspd-0123456789abcdef.part", "a/.VFSPD-x.PART", ".vfspd-.part/x",
+                          ".FSP_OK_ADD", "swiss/.fsp_ok_del", ".Fsp_anything/x", ".README", "a/.readme"})
         EXPECT_EQ(Local("Z:\\srv\\", p), "<refused>") << p;
-    for (const char* p : {"UPLOADS.FSPX", ".vfspd-1.partx", "x.vfspd-1.part", ".vfspd.part"})
+    for (const char* p : {"UPLOADS.FSPX", ".vfspd-1.partx", "x.vfspd-1.part", ".vfspd.part", ".FSPX",
+                          "x.FSP_OK_ADD", ".README.txt", "README"})
         EXPECT_EQ(Local("Z:\\srv\\", p), std::string("Z:\\srv\\") + p) << p;
 
     std::string root = "Z:\\";

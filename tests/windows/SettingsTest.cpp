@@ -52,6 +52,8 @@ TEST_F(SettingsTest, SavedSettingsLoadBackAndMissingValuesReadAsDefaults) {
         d.logging = 0;
         d.readWrite = 8;
         d.thruOut = 1;
+        d.accessFiles = 0;
+        d.packetSize = 9000; // unusable, but stored as it stands
         d.SaveSettings();
     }
     {
@@ -63,6 +65,8 @@ TEST_F(SettingsTest, SavedSettingsLoadBackAndMissingValuesReadAsDefaults) {
         EXPECT_EQ(d.logging, 0);
         EXPECT_EQ(d.readWrite, 8);
         EXPECT_EQ(d.thruOut, 1);
+        EXPECT_EQ(d.accessFiles + d.packetSize, 9000);
+        EXPECT_EQ(d.ReplyLimit(), 1024u);
         EXPECT_FALSE(d.eventLog.IsOpen());
     }
     // A value that vanished from an existing key reads as its default, not
@@ -70,6 +74,8 @@ TEST_F(SettingsTest, SavedSettingsLoadBackAndMissingValuesReadAsDefaults) {
     {
         RegistryKey server(kServer);
         RegDeleteValueA(server.hKey, "FSPPort");
+        RegDeleteValueA(server.hKey, "AccessFiles");
+        RegDeleteValueA(server.hKey, "PacketSize");
         RegistryKey location(kLocation);
         RegDeleteValueA(location.hKey, "RootPath");
     }
@@ -78,6 +84,7 @@ TEST_F(SettingsTest, SavedSettingsLoadBackAndMissingValuesReadAsDefaults) {
     d.rootPath[0] = 'X';
     d.LoadSettings();
     EXPECT_EQ(d.port, 21);
+    EXPECT_EQ(d.accessFiles + d.packetSize, 1 + 1452);
     EXPECT_STREQ(d.rootPath, "C:\\");
     EXPECT_EQ(d.readWrite, 8);
 
