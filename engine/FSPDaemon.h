@@ -190,11 +190,12 @@ private:
     std::string changedPaths[fsp::ReplyCache::kMaxPaths];
     int changedCount = 0;
     // The local paths LocalPath built for the request being served (a
-    // rename builds two), with their identities.
+    // rename builds two, and the access check their folders), with their
+    // identities.
     struct Built {
         std::string local, identity;
     };
-    Built built[2];
+    Built built[4];
     unsigned builtCount = 0;
     // The identity of the root, and the root it was taken of.
     std::string rootIdentity, rootIdentityOf;
