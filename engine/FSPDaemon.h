@@ -135,6 +135,11 @@ public:
     OpenFiles openFiles;
     // The reply to each client's last state-changing request, for resends.
     fsp::ReplyCache replyCache;
+    // Directories one address may make a second, and what one may take
+    // of its volume.
+    static constexpr uint32_t kDirectoriesPerSecond = 64;
+    static constexpr uint64_t kDirectoryBytes = 4096;
+    fsp::AddressRate directoryRate{kDirectoriesPerSecond, 4096};
     // Listings kept between requests, shared by every client.
     fsp::ListingCache listingCache{fsp::ListingCache::kDefaultBytes, fsp::ListingCache::kDefaultListings};
     int acceptRequests = 1;
