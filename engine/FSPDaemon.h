@@ -13,6 +13,7 @@
 #include "core/Paths.h"
 #include "core/ReplyCache.h"
 #include "../settings/EventLog.h"
+#include "ListingJobs.h"
 #include "OpenFiles.h"
 #include "UploadCache.h"
 
@@ -142,6 +143,8 @@ public:
     fsp::AddressRate directoryRate{kDirectoriesPerSecond, 4096};
     // Listings kept between requests, shared by every client.
     fsp::ListingCache listingCache{fsp::ListingCache::kDefaultBytes, fsp::ListingCache::kDefaultListings};
+    // Listings of large directories being enumerated off this thread.
+    ListingJobs listingJobs;
     int acceptRequests = 1;
     HWND hWnd = nullptr;
     char errorText[1024] = {};
