@@ -433,3 +433,33 @@ TEST(Faults, BigListingsHoldNoOtherClient) {
     EXPECT_EQ(r.command, 0x41);
     EXPECT_EQ(server.Stop(), 0);
 }
+
+// A small volume (8 MiB) filled to below its reserve: directories are
+// neither made nor renamed into it until room is made again; and one
+// address makes at most 64 directories a second, while another still may.
+TEST(Faults, DirectoriesKeepTheReserveAndTheirRate) {
+    TempDir base;
+    Server server(ReadWrite(base.path));
+    Raw raw(server.port);
+    Mount small(server.root, "size=8m");
+    MOUNT_OR_SKIP(small);
+    fs::create_directories(server.root + "/a");
+    WriteFile(server.root + "/fill", std::string(7800u << 10, 'f'));
+    ExpectError(raw.Ask(0x49, Text("new")), "MK_DIR:  Error making directory");
+    ExpectError(raw.Ask(0x4E, Text("a"), 2, Text("b")), "RENAME:  Error renaming");
+    EXPECT_FALSE(Exists(server.root + "/new"));
+    EXPECT_TRUE(fs::is_directory(server.root + "/a"));
+    fs::remove(server.root + "/fill");
+    ExpectEmptyAck(raw.Ask(0x4E, Text("a"), 2, Text("b")), 0x4E);
+    int made = 0;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100; ++i) made += raw.Ask(0x49, Text("d" + std::to_string(i))).command == 0x49;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("directories: %d of 100 made in %.2f s\n", made, seconds);
+    EXPECT_LE(made, 64 + int(seconds * 64) + 1);
+    EXPECT_LT(made, 100);
+    Client other(server.port, "127.0.0.2");
+    Reply r = Decode(other.Transact(Request(0x49, 0, 1, 0, Text("other"))).value_or(Bytes(12)));
+    EXPECT_EQ(r.command, 0x49);
+    EXPECT_EQ(server.Stop(), 0);
+}

@@ -212,22 +212,23 @@ struct Served {
     }
     // Serves command with data as sent (no NUL added) at position.
     void Serve(void (FSPDaemon::*handler)(), uint8_t command, const std::string& sent,
-               uint32_t position = 0) {
+               uint32_t position = 0, const std::string& extra = "") {
         std::memset(d.outPacket, 0, sizeof(d.outPacket));
         buffer.assign(sent.begin(), sent.end());
+        extraBuffer.assign(extra.begin(), extra.end());
         d.command = command;
         d.position = position;
         d.dataLength = uint32_t(buffer.size());
         d.data = buffer.empty() ? nullptr : buffer.data();
-        d.extraLength = 0;
-        d.extraData = nullptr;
+        d.extraLength = uint32_t(extraBuffer.size());
+        d.extraData = extraBuffer.empty() ? nullptr : extraBuffer.data();
         (d.*handler)();
     }
     uint8_t ReplyCode() const { return d.outPacket[0]; }
     uint32_t ReplyPosition() const { return fsp::GetU32(d.outPacket + 8); }
     std::string ReplyText() const { return reinterpret_cast<const char*>(d.outPacket + 12); }
     FSPDaemon d;
-    std::vector<unsigned char> buffer;
+    std::vector<unsigned char> buffer, extraBuffer;
 };
 
 std::string Nul(const std::string& s) { return s + std::string(1, '\0'); }
@@ -309,4 +310,36 @@ TEST_F(UploadHandlers, AnswersAndLogLinesOfEveryOutcome) {
         ASSERT_NE(found, std::string::npos) << "missing in order: " << line << "\n" << log;
         at = found + 1;
     }
+}
+
+// A copy to another volume (a slow one: every read 20 ms late) whose
+// target's folder is renamed while it runs: the copy is given up and,
+// once its thread has ended, nothing of it is left in the renamed folder
+// or in the upload folder; the folder can be removed, and the install's
+// resend is told it failed.
+TEST_F(UploadHandlers, ACopyWhoseFolderIsRenamedLeavesNothing) {
+    std::string shm = "Z:\\dev\\shm\\vfspd-r" + std::to_string(GetCurrentProcessId());
+    if (!CreateDirectoryA(shm.c_str(), nullptr)) GTEST_SKIP() << "no /dev/shm";
+    CreateDirectoryA((shm + "\\d1").c_str(), nullptr);
+    {
+        Served s(shm, dir.File("test.log"));
+        s.d.readWrite = 1;
+        fsys::InjectDelay(fsys::Call::Read, 20);
+        const std::string piece(1 << 20, 'p');
+        for (uint32_t at = 0; at < (6u << 20); at += 1u << 20) s.Serve(&FSPDaemon::Upload, fsp::CC_UP_LOAD, piece, at);
+        s.Serve(&FSPDaemon::Install, fsp::CC_INSTALL, Nul("d1/big.bin"));
+        EXPECT_EQ(s.ReplyCode(), 0) << "answered before the copy ended";
+        ASSERT_EQ(TempFiles(shm + "\\d1").size(), 1u); // the hidden copy
+        s.Serve(&FSPDaemon::Rename, fsp::CC_RENAME, Nul("d1"), 0, Nul("d2"));
+        EXPECT_EQ(s.ReplyCode(), fsp::CC_RENAME);
+        for (ULONGLONG t = GetTickCount64(); VolumeCopy::Running() && GetTickCount64() - t < 10000;) Sleep(10);
+        fsys::ClearFaults();
+        EXPECT_TRUE(TempFiles(shm + "\\d2").empty());
+        EXPECT_TRUE(TempFiles().empty()) << "a record or the upload stayed";
+        s.Serve(&FSPDaemon::Install, fsp::CC_INSTALL, Nul("d1/big.bin"));
+        EXPECT_EQ(s.ReplyText(), "INSTALL:  Error Installing New File");
+        s.Serve(&FSPDaemon::DeleteDirectory, fsp::CC_DEL_DIR, Nul("d2"));
+        EXPECT_EQ(s.ReplyCode(), fsp::CC_DEL_DIR);
+    }
+    RemoveDirectoryA(shm.c_str());
 }
