@@ -9,6 +9,7 @@ add_library(vfspd_win STATIC
   engine/OpenFiles.cpp
   engine/UploadCache.cpp
   engine/VolumeCopy.cpp
+  engine/ListingJobs.cpp
   engine/handlers/Info.cpp
   engine/handlers/GetDirectory.cpp
   engine/handlers/GetFile.cpp

@@ -69,7 +69,7 @@ void FSPDaemon::SetupSockets(HWND window) {
 
     LoadSettings();
     // Clears out what an earlier run left in the upload folder.
-    uploadCache.Start();
+    uploadCache.Start(rootUsable ? rootPath : nullptr);
     // The root is kept with a final backslash, as the configuration dialog
     // shows it (BuildLocalPath joins either form); a usable root has room.
     size_t n = std::strlen(rootPath);
@@ -340,15 +340,34 @@ const std::string& FSPDaemon::IdentityOf(const char* local) {
 }
 
 void FSPDaemon::PathChanged(const char* local) {
-    const std::string& id = IdentityOf(local);
+    const std::string id = IdentityOf(local);
     replyCache.Forget(id.c_str());
+    // A copy to another volume at or below the path is given up; one in a
+    // folder renamed is followed to where its hidden file went first (a
+    // rename tells its source, then its target).
+    if (command == fsp::CC_RENAME && changedCount == 1) {
+        uploadCache.Moved(changedPaths[0], id, local);
+        uploadCache.PathChanged(changedPaths[0]);
+        uploadCache.PathChanged(id);
+    } else if (command != fsp::CC_RENAME) {
+        uploadCache.PathChanged(id);
+    }
     if (changedCount < fsp::ReplyCache::kMaxPaths) changedPaths[changedCount++] = id;
     openFiles.Drop(id);
 }
 
 void FSPDaemon::ExpireIdle() {
     const uint64_t now = GetTickCount64();
-    uploadCache.Expire(now);
+    // Outside any request: no rename is being told.
+    const uint8_t served = command;
+    command = 0;
+    // Copies that ended are put in place, as if their client had asked
+    // again: what the server holds of the target goes first.
+    uploadCache.Expire(now, [this](const char* target, bool placed) {
+        if (placed) PathChanged(target);
+        else Closing(target);
+    });
+    command = served;
     openFiles.Expire(now);
 }
 

@@ -14,6 +14,7 @@
 #include "core/Policy.h"
 #include "core/ReplyCache.h"
 #include "../settings/EventLog.h"
+#include "ListingJobs.h"
 #include "OpenFiles.h"
 #include "UploadCache.h"
 
@@ -162,8 +163,15 @@ public:
     OpenFiles openFiles;
     // The reply to each client's last state-changing request, for resends.
     fsp::ReplyCache replyCache;
+    // Directories one address may make a second, and what one may take
+    // of its volume.
+    static constexpr uint32_t kDirectoriesPerSecond = 64;
+    static constexpr uint64_t kDirectoryBytes = 4096;
+    fsp::AddressRate directoryRate{kDirectoriesPerSecond, 4096};
     // Listings kept between requests, shared by every client.
     fsp::ListingCache listingCache{fsp::ListingCache::kDefaultBytes, fsp::ListingCache::kDefaultListings};
+    // Listings of large directories being enumerated off this thread.
+    ListingJobs listingJobs;
     int acceptRequests = 1;
     // The rights Permit found for the request being served: of its path's
     // directory (of the source's for a rename).

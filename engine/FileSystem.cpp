@@ -19,6 +19,7 @@ struct Fault {
     DWORD error = 0;
     int times = 0; // calls left to fail; < 0 for every call
     std::string pathPart;
+    DWORD delayMs = 0; // a slow call, not a failed one
 };
 std::mutex faultLock;
 Fault faults[size_t(Call::kCount)];
@@ -27,8 +28,14 @@ std::atomic<int> faultCount{0};
 // Whether the call fails by a test's wish; the error is then the last one.
 bool Faulted(Call call, const wchar_t* path = nullptr) {
     if (faultCount.load(std::memory_order_relaxed) == 0) return false;
-    std::lock_guard<std::mutex> hold(faultLock);
+    std::unique_lock<std::mutex> hold(faultLock);
     Fault& f = faults[size_t(call)];
+    if (f.delayMs) {
+        DWORD ms = f.delayMs;
+        hold.unlock();
+        Sleep(ms);
+        return false;
+    }
     if (f.times == 0) return false;
     if (!f.pathPart.empty()) {
         char narrow[MAX_PATH * 3 + 1];
@@ -84,6 +91,14 @@ void InjectFault(Call call, DWORD error, int times, const char* pathPart) {
     f.error = error;
     f.times = times;
     f.pathPart = pathPart ? pathPart : "";
+}
+
+void InjectDelay(Call call, DWORD ms) {
+    std::lock_guard<std::mutex> hold(faultLock);
+    Fault& f = faults[size_t(call)];
+    if (f.times == 0 && !f.delayMs && ms) ++faultCount;
+    if (f.times == 0 && f.delayMs && !ms) --faultCount;
+    f.delayMs = ms;
 }
 
 void ClearFaults() {
@@ -246,6 +261,34 @@ bool Move(const char* from, const char* to, bool replace) {
         return false;
     }
     return move(f, t, replace ? MOVEFILE_REPLACE_EXISTING : 0);
+}
+
+bool RenameOpen(HANDLE file, const char* to, bool replace) {
+    std::wstring t;
+    if (!Wide(to, &t)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    if (Faulted(Call::Move)) return false;
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + (t.size() + 1) * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = replace ? TRUE : FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = DWORD(t.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, t.c_str(), (t.size() + 1) * sizeof(wchar_t));
+    return SetFileInformationByHandle(file, FileRenameInfo, info, DWORD(buffer.size())) != 0;
+}
+
+bool DeleteOpen(HANDLE file) {
+    if (Faulted(Call::Delete)) return false;
+    FILE_DISPOSITION_INFO info = {TRUE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof(info)) != 0;
+}
+
+bool FinalPath(HANDLE file, char* out, size_t size) {
+    wchar_t name[MAX_PATH * 4];
+    DWORD n = GetFinalPathNameByHandleW(file, name, MAX_PATH * 4, FILE_NAME_NORMALIZED);
+    return n > 0 && n < MAX_PATH * 4 && Narrow(name, out, size);
 }
 
 bool FreeSpace(const char* folder, uint64_t* available, uint64_t* total) {

@@ -41,6 +41,8 @@ enum class Call {
 // had answered so. For tests: the program itself never sets a fault.
 void InjectFault(Call call, DWORD error, int times = -1, const char* pathPart = nullptr);
 void ClearFaults();
+// Makes every call of `call` take ms longer (a slow volume), until cleared.
+void InjectDelay(Call call, DWORD ms);
 
 // How long a sharing or lock violation (a virus scanner, an indexer, a
 // backup holding the file for a moment) is retried before it counts.
@@ -78,6 +80,13 @@ bool RemoveDirectory(const char* path);
 // that changes only the case of a name goes through a temporary name:
 // some file systems report success for it and change nothing.
 bool Move(const char* from, const char* to, bool replace);
+// Through a handle opened with DELETE access: the entry is renamed (the
+// handle follows it wherever it is), or marked to go when its last handle
+// is closed. Faults of Move and Delete with no path part apply.
+bool RenameOpen(HANDLE file, const char* to, bool replace);
+bool DeleteOpen(HANDLE file);
+// The path of an open entry with every link resolved, as UTF-8.
+bool FinalPath(HANDLE file, char* out, size_t size);
 bool FreeSpace(const char* folder, uint64_t* available, uint64_t* total);
 // Gives the entry the permissions its folder passes on to new entries,
 // in place of any it carried from where it was made.

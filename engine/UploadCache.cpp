@@ -32,10 +32,9 @@ FILETIME FromUnixTime(uint32_t unixTime) {
 uint64_t Reserve(uint64_t volumeBytes) {
     return std::min(UploadCache::kReserveBytes, volumeBytes / UploadCache::kReserveDivisor);
 }
+} // namespace
 
-// Whether a file of bytes fits into the folder of path and leaves the
-// reserve free on its volume.
-bool TargetRoom(const char* path, uint64_t bytes) {
+bool UploadCache::RoomFor(const char* path, uint64_t bytes) {
     char folder[fsp::kMaxLocalPath];
     const char* slash = std::strrchr(path, '\\');
     if (!slash) return false;
@@ -43,14 +42,54 @@ bool TargetRoom(const char* path, uint64_t bytes) {
     uint64_t available, total;
     return fsys::FreeSpace(folder, &available, &total) && available >= bytes + Reserve(total);
 }
-} // namespace
 
 UploadCache::UploadCache() : table(kMaxUploads, kMaxPerAddress, kIdleMs) {}
 
 UploadCache::~UploadCache() {
-    // Copies stop, and uploads never installed leave nothing behind.
+    // Copies stop, and uploads never installed leave nothing behind. Their
+    // threads clean up on their own; they are given a moment for it, no
+    // more (what a copy leaves, its record names at the next start).
     copies.clear();
+    for (DWORD start = GetTickCount(); VolumeCopy::Running() > 0 && GetTickCount() - start < kCopyDrainMs;)
+        Sleep(10);
     table.Clear(Gone());
+}
+
+uint64_t UploadCache::Key(const unsigned char* client) {
+    uint64_t k = 0;
+    for (size_t i = 0; i < fsp::kClientKeySize; ++i) k = k << 8 | client[i];
+    return k;
+}
+
+bool UploadCache::Copying(const unsigned char* client) const {
+    auto it = copies.find(Key(client));
+    return it != copies.end() && it->second->outcome < 0 && !it->second->copy.Ended();
+}
+
+size_t UploadCache::Copies() const {
+    size_t n = 0;
+    for (const auto& c : copies) n += c.second->outcome < 0;
+    return n;
+}
+
+void UploadCache::PathChanged(const std::string& id) {
+    for (auto& c : copies)
+        if (c.second->outcome < 0 && fsys::AtOrBelow(c.second->targetId, id)) {
+            c.second->copy.Cancel();
+            c.second->outcome = 0;
+        }
+}
+
+void UploadCache::Moved(const std::string& from, const std::string& toId, const char* to) {
+    for (auto& c : copies) {
+        Copy& k = *c.second;
+        if (k.outcome >= 0 || !fsys::AtOrBelow(k.hiddenId, from)) continue;
+        const std::string below = k.hiddenId.substr(from.size());
+        k.copy.Moved(to + below);
+        k.hiddenId = toId + below;
+        k.copy.Cancel();
+        k.outcome = 0;
+    }
 }
 
 void UploadCache::Delete(Entry& e) {
@@ -60,9 +99,10 @@ void UploadCache::Delete(Entry& e) {
     e.fileName[0] = '\0';
 }
 
-int UploadCache::Start() {
+int UploadCache::Start(const char* root) {
     if (started) return folder[0] != '\0';
     started = 1;
+    if (root && root[0]) rootId = fsys::Identity(root);
     char full[fsp::kMaxPath];
     size_t n = fsys::FullPath(fsp::kUploadFolder, full, sizeof(full)) ? std::strlen(full) : 0;
     // Room for the folder, a backslash and a file name of 20 characters.
@@ -81,7 +121,7 @@ int UploadCache::Start() {
         std::snprintf(path, sizeof(path), "%s\\%s", full, fd.name);
         size_t length = std::strlen(fd.name);
         if (length > suffix && _stricmp(fd.name + length - suffix, VolumeCopy::kRecordSuffix) == 0)
-            VolumeCopy::RemoveLeftover(path);
+            VolumeCopy::RemoveLeftover(path, rootId);
         fsys::SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
         fsys::Delete(path);
     }
@@ -135,8 +175,7 @@ int UploadCache::Upload(const unsigned char* client, uint32_t position, const un
     if (position != 0 && (!e || position > e->size)) return 0;
     // A client that starts anew has given up an install still copying: its
     // outcome must not answer the next install.
-    if (position == 0)
-        copies.remove_if([&](Copy& c) { return std::memcmp(c.client, client, fsp::kClientKeySize) == 0; });
+    if (position == 0) copies.erase(Key(client)); // given up, not waited for
     if (!e) {
         if (!Start()) return 0;
         Expire(now);
@@ -171,18 +210,18 @@ int UploadCache::Upload(const unsigned char* client, uint32_t position, const un
 }
 
 UploadCache::Installed UploadCache::Install(const unsigned char* client, const char* target,
-                                            const uint32_t* unixTime, int replace, uint64_t now,
-                                            DWORD waitMs) {
-    for (auto c = copies.begin(); c != copies.end(); ++c) {
-        if (std::memcmp(c->client, client, fsp::kClientKeySize) != 0) continue;
+                                            const uint32_t* unixTime, int replace, uint64_t now) {
+    auto found = copies.find(Key(client));
+    if (found != copies.end()) {
+        Copy& c = *found->second;
         // Whatever the client asks while its copy runs waits for it.
-        c->lastAsked = now;
-        if (!c->copy.Ended(waitMs)) return Installed::Copying;
-        const bool resent = std::strcmp(c->copy.Target(), target) == 0;
-        const int placed = c->copy.Finish(replace);
-        copies.erase(c);
+        if (c.outcome < 0 && !c.copy.Ended()) return Installed::Copying;
+        if (c.outcome < 0) c.outcome = c.copy.Finish(c.replace);
+        const bool resent = c.target == target;
+        const int placed = c.outcome;
+        copies.erase(found);
         if (resent) return placed ? Installed::Yes : Installed::No;
-        break; // then an install of another upload
+        // then an install of another upload
     }
 
     Entry* e = table.Find(client, now);
@@ -211,29 +250,44 @@ UploadCache::Installed UploadCache::Install(const unsigned char* client, const c
         table.Remove(client, Gone());
         return Installed::Yes;
     }
-    if (!ok || GetLastError() != ERROR_NOT_SAME_DEVICE || !TargetRoom(target, e->size)) {
+    if (!ok || GetLastError() != ERROR_NOT_SAME_DEVICE || !RoomFor(target, e->size)) {
         table.Remove(client, Gone());
         return Installed::No;
     }
     // Across volumes: a copy on a thread of its own. With every thread
-    // busy the upload waits for the client's resend.
-    if (copies.size() >= kMaxCopies) return Installed::Copying;
-    copies.emplace_back();
-    Copy& c = copies.back();
-    std::memcpy(c.client, client, fsp::kClientKeySize);
-    c.lastAsked = now;
+    // busy, or one busy for this client's address, the upload waits for
+    // the client's resend.
+    size_t running = 0;
+    bool sameAddress = false;
+    for (const auto& c : copies)
+        if (c.second->outcome < 0) {
+            ++running;
+            sameAddress |= (c.first & 0xFFFFFFFFu) == (Key(client) & 0xFFFFFFFFu);
+        }
+    if (running >= kMaxCopies || sameAddress) return Installed::Copying;
+    if (copies.size() >= kMaxCopies + kMaxOutcomes) {
+        // The oldest outcome goes to make room.
+        auto oldest = copies.end();
+        for (auto it = copies.begin(); it != copies.end(); ++it)
+            if (it->second->outcome >= 0 && (oldest == copies.end() || it->second->endedAt < oldest->second->endedAt))
+                oldest = it;
+        if (oldest != copies.end()) copies.erase(oldest);
+    }
+    auto made = std::make_unique<Copy>();
+    Copy& c = *made;
+    c.target = target;
+    c.targetId = fsys::Identity(target);
+    c.replace = replace;
     FILETIME t = unixTime ? FromUnixTime(*unixTime) : FILETIME{};
-    if (!c.copy.Start(e->fileName, target, folder, unixTime ? &t : nullptr)) {
-        copies.pop_back();
+    if (c.targetId.empty() || !c.copy.Start(e->fileName, target, folder, unixTime ? &t : nullptr)) {
         table.Remove(client, Gone());
         return Installed::No;
     }
+    c.hiddenId = fsys::Identity(c.copy.Hidden().c_str());
     e->fileName[0] = '\0'; // the copy's now
     table.Remove(client, Gone());
-    if (!c.copy.Ended(waitMs)) return Installed::Copying;
-    const int placed = c.copy.Finish(replace);
-    copies.pop_back();
-    return placed ? Installed::Yes : Installed::No;
+    copies[Key(client)] = std::move(made);
+    return Installed::Copying;
 }
 
 int UploadCache::Discard(const unsigned char* client) {
@@ -242,10 +296,25 @@ int UploadCache::Discard(const unsigned char* client) {
     return table.Count() < before ? 1 : 0;
 }
 
-void UploadCache::Expire(uint64_t now) {
+void UploadCache::Expire(uint64_t now, const std::function<void(const char*, bool)>& tell) {
     table.Expire(now, Gone());
     open.Expire(now);
-    copies.remove_if([&](Copy& c) { return now - c.lastAsked >= kIdleMs && c.copy.Ended(0); });
+    // A copy that has ended is put in place at once, as its client asked,
+    // and its outcome kept for the client's resend.
+    std::vector<std::string> placed;
+    for (auto it = copies.begin(); it != copies.end();) {
+        Copy& c = *it->second;
+        if (c.outcome < 0 && c.copy.Ended()) {
+            if (tell) tell(c.target.c_str(), false);
+            c.outcome = c.copy.Finish(c.replace);
+            c.endedAt = now;
+            if (c.outcome) placed.push_back(c.target);
+        }
+        if (c.outcome >= 0 && now - c.endedAt >= kOutcomeMs) it = copies.erase(it);
+        else ++it;
+    }
+    if (tell)
+        for (const std::string& target : placed) tell(target.c_str(), true);
 }
 
 const char* UploadCache::FileOf(const unsigned char* client, uint64_t now) {

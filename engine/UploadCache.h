@@ -13,7 +13,10 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <list>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
 
 #include "OpenFiles.h"
 #include "VolumeCopy.h"
@@ -33,8 +36,15 @@ public:
     // How long a reading of the upload folder's free space is used, with
     // the bytes written since counted off it.
     static constexpr uint64_t kSpaceCheckMs = 1000;
-    // Installs copied across volumes at once, a thread each.
+    // Installs copied across volumes at once, a thread each, and at most
+    // one of them for one client address.
     static constexpr size_t kMaxCopies = 2;
+    // How long the outcome of a finished copy is kept for its client's
+    // resend, and how many such outcomes are kept.
+    static constexpr uint64_t kOutcomeMs = 60000;
+    static constexpr size_t kMaxOutcomes = 1024;
+    // How long the cache, when it goes, lets copies given up clean up.
+    static constexpr DWORD kCopyDrainMs = 3000;
 
     enum class Installed { No, Yes, Copying };
 
@@ -45,9 +55,9 @@ public:
 
     // Makes the upload folder below the working directory and empties it
     // of whatever an earlier run left there, with any hidden copy it was
-    // making. Done once; 0 when the folder cannot be made (every piece then
-    // fails).
-    int Start();
+    // making below root (a served root; none when null). Done once; 0 when
+    // the folder cannot be made (every piece then fails).
+    int Start(const char* root = nullptr);
 
     // Writes a piece at its position: at 0 it starts the client's upload
     // afresh (and gives up the client's install still copying, if any);
@@ -62,18 +72,32 @@ public:
     // No: the upload has ended. Copying: target lies on another volume and
     // the upload is being copied there (or waits for a copying thread); the
     // client's next Install, its resend, gives the outcome once the copy
-    // has ended, waiting for it no longer than waitMs now.
+    // has ended. Never waits for a copy.
     Installed Install(const unsigned char* client, const char* target, const uint32_t* unixTime,
-                      int replace, uint64_t now, DWORD waitMs);
+                      int replace, uint64_t now);
+    // Whether bytes more fit into the folder of path (the part before its
+    // last backslash) and leave the reserve free on its volume: the rule
+    // for everything a client may make there.
+    static bool RoomFor(const char* path, uint64_t bytes);
+    // Whether the client has a copy running: its installs wait for it.
+    bool Copying(const unsigned char* client) const;
+    // The entry with identity id (fsys::Identity) was changed: copies to
+    // targets at or below it are given up.
+    void PathChanged(const std::string& id);
+    // The entry with identity from was renamed to local path to (identity
+    // toId): hidden copies below it are found there now, and given up.
+    void Moved(const std::string& from, const std::string& toId, const char* to);
     // Ends the client's upload without install; 0 when there was none.
     int Discard(const unsigned char* client);
-    // Forgets uploads idle for kIdleMs with their files, copies finished
-    // that long ago whose client never came back, and closes files unused
-    // for OpenFiles::kIdleMs.
-    void Expire(uint64_t now);
+    // Puts copies that have ended in place (each target first handed to
+    // tell with placed false, and once placed again with true), forgets
+    // their outcomes after kOutcomeMs, forgets uploads idle for kIdleMs
+    // with their files, and closes files unused for OpenFiles::kIdleMs.
+    void Expire(uint64_t now, const std::function<void(const char* target, bool placed)>& tell = nullptr);
 
     size_t Count() const { return table.Count(); }
-    size_t Copies() const { return copies.size(); }
+    // Copies running.
+    size_t Copies() const;
     const char* Folder() const { return folder; }
     // The temporary file of the client's upload, or null.
     const char* FileOf(const unsigned char* client, uint64_t now);
@@ -84,10 +108,13 @@ private:
         uint32_t size = 0; // the end of the data written so far
     };
     struct Copy {
-        unsigned char client[fsp::kClientKeySize] = {};
-        uint64_t lastAsked = 0;
+        std::string target, targetId, hiddenId;
+        int replace = 0;
+        int outcome = -1; // -1 while running; then 1 when placed, 0 when not
+        uint64_t endedAt = 0;
         VolumeCopy copy;
     };
+    static uint64_t Key(const unsigned char* client);
     void Delete(Entry& e);
     auto Gone() {
         return [this](Entry& e) { Delete(e); };
@@ -97,7 +124,8 @@ private:
     bool Room(uint64_t bytes, uint64_t now);
 
     fsp::ClientTable<Entry> table;
-    std::list<Copy> copies;
+    std::unordered_map<uint64_t, std::unique_ptr<Copy>> copies; // by client
+    std::string rootId; // of the root whose leftover copies Start removes
     OpenFiles open; // the upload files being written
     char folder[fsp::kMaxPath] = {};
     int started = 0;

@@ -7,15 +7,15 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace {
 constexpr size_t kDigits = 16;
 constexpr DWORD kChunk = 1u << 20;
+std::atomic<int> running{0};
 
 // Whether name (a path's last component) is prefix, 16 hexadecimal digits
-// and suffix; the digits go to digits.
+// and suffix, exactly as this class makes it; the digits go to digits.
 bool HiddenName(const char* name, char* digits) {
     const size_t prefix = sizeof(fsp::kHiddenCopyPrefix) - 1, suffix = sizeof(fsp::kHiddenCopySuffix) - 1;
     if (std::strlen(name) != prefix + kDigits + suffix ||
@@ -30,128 +30,203 @@ bool HiddenName(const char* name, char* digits) {
     digits[kDigits] = '\0';
     return true;
 }
+
+// Whether path is absolute ("X:\..." or "\\server\...") and holds no "."
+// or ".." name.
+bool PlainAbsolute(const char* path) {
+    const bool drive = ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' && path[2] == '\\';
+    if (!drive && std::strncmp(path, "\\\\", 2) != 0) return false;
+    for (const char* at = path + (drive ? 3 : 2); *at;) {
+        const char* end = std::strchr(at, '\\');
+        size_t n = end ? size_t(end - at) : std::strlen(at);
+        if (n == 0 || (n == 1 && at[0] == '.') || (n == 2 && at[0] == '.' && at[1] == '.')) return false;
+        at += n + (end ? 1 : 0);
+    }
+    return true;
+}
+
+// Writes the record naming hidden: 1 when written, 0 when the record could
+// not be opened (nothing made), -1 when it was made but not written.
+int WriteRecord(const std::string& record, const std::string& hidden, DWORD disposition) {
+    FileHandle r(fsys::Open(record.c_str(), GENERIC_WRITE, 0, disposition, FILE_ATTRIBUTE_NORMAL));
+    if (!r.Ok()) return 0;
+    return fsys::Write(r.Get(), hidden.data(), DWORD(hidden.size())) ? 1 : -1;
+}
 } // namespace
 
-VolumeCopy::~VolumeCopy() {
-    Stop();
-    from.Close();
-    to.Close();
-    if (hidden[0]) fsys::Delete(hidden);
-    // The record goes only once its hidden file has gone: a run killed in
-    // between still finds it.
-    if (record[0]) fsys::Delete(record);
-    if (source[0]) fsys::Delete(source);
-}
-
-void VolumeCopy::Stop() {
-    if (!thread) return;
-    cancel = true;
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    thread = nullptr;
-}
+// What the copy's thread and its owner share; the last of them to let go
+// frees it. lock guards hidden, abandoned and cleaned.
+struct VolumeCopy::Job {
+    std::mutex lock;
+    std::string source, hidden, record;
+    FileHandle from, to;
+    FILETIME time = {};
+    bool stamped = false;
+    std::atomic<bool> cancel{false}, ended{false};
+    bool copied = false;    // the thread's result, read once ended
+    bool abandoned = false; // given up while running: the thread cleans up
+    bool cleaned = false;
+};
 
 int VolumeCopy::Start(const char* sourcePath, const char* targetPath, const char* recordFolder,
                       const FILETIME* writeTime) {
     const char* slash = std::strrchr(targetPath, '\\');
     const int folder = slash ? int(slash - targetPath + 1) : 0;
-    if (std::strlen(sourcePath) >= sizeof(source) || std::strlen(targetPath) >= sizeof(target)) return 0;
+    if (std::strlen(targetPath) >= sizeof(target)) return 0;
+    auto j = std::make_shared<Job>();
     // Names no client can guess, and never one that is there already: the
     // copy writes only into a file it made itself.
-    for (int attempt = 0; attempt < 8 && !hidden[0]; ++attempt) {
+    for (int attempt = 0; attempt < 8 && j->hidden.empty(); ++attempt) {
         unsigned char random[kDigits / 2];
         if (!RtlGenRandom(random, sizeof(random))) return 0;
         char digits[kDigits + 1];
         for (size_t i = 0; i < sizeof(random); ++i) std::snprintf(digits + 2 * i, 3, "%02X", random[i]);
-        char name[fsp::kMaxLocalPath];
+        char name[fsp::kMaxLocalPath], record[fsp::kMaxPath];
         if (std::snprintf(name, sizeof(name), "%.*s%s%s%s", folder, targetPath, fsp::kHiddenCopyPrefix,
                           digits, fsp::kHiddenCopySuffix) >= int(sizeof(name)) ||
             std::snprintf(record, sizeof(record), "%s\\%s%s", recordFolder, digits, kRecordSuffix) >=
-                int(sizeof(record))) {
-            record[0] = '\0';
+                int(sizeof(record)))
+            return 0;
+        int written = WriteRecord(record, name, CREATE_NEW);
+        if (written <= 0) {
+            DWORD error = GetLastError();
+            if (written < 0) fsys::Delete(record);
+            if (written == 0 && error == ERROR_FILE_EXISTS) continue;
             return 0;
         }
-        FileHandle r(fsys::Open(record, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
-        DWORD n = DWORD(std::strlen(name));
-        if (!r.Ok()) {
-            record[0] = '\0';
-            if (GetLastError() == ERROR_FILE_EXISTS) continue;
-            return 0;
-        }
-        bool written = fsys::Write(r.Get(), name, n);
-        r.Close();
-        if (written) {
-            to = FileHandle(fsys::Open(name, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
-            if (to.Ok()) {
-                std::memcpy(hidden, name, std::strlen(name) + 1);
-                break;
-            }
-        }
+        j->to = FileHandle(fsys::Open(name, GENERIC_WRITE | DELETE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
         DWORD error = GetLastError();
-        fsys::Delete(record);
-        record[0] = '\0';
-        if (!written || error != ERROR_FILE_EXISTS) return 0;
+        if (!j->to.Ok()) {
+            fsys::Delete(record);
+            if (error == ERROR_FILE_EXISTS) continue;
+            return 0;
+        }
+        j->hidden = name;
+        j->record = record;
     }
-    if (!hidden[0]) return 0;
-    from = FileHandle(fsys::Open(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN));
-    if (!from.Ok()) return 0;
+    if (j->hidden.empty()) return 0;
+    j->from = FileHandle(fsys::Open(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN));
+    j->stamped = writeTime != nullptr;
+    if (j->stamped) j->time = *writeTime;
+    // The thread holds the job as long as it runs.
+    auto* held = new (std::nothrow) std::shared_ptr<Job>(j);
+    HANDLE thread = nullptr;
+    if (j->from.Ok() && held) {
+        ++running;
+        thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, held, 0, nullptr));
+        if (!thread) --running;
+    }
+    if (!thread) {
+        delete held;
+        CleanUp(*j); // the upload stays the caller's
+        return 0;
+    }
+    CloseHandle(thread); // never waited for
+    j->source = sourcePath;
     std::memcpy(target, targetPath, std::strlen(targetPath) + 1);
-    stamped = writeTime != nullptr;
-    if (stamped) time = *writeTime;
-    thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, nullptr));
-    if (!thread) return 0;
-    std::memcpy(source, sourcePath, std::strlen(sourcePath) + 1);
+    job = std::move(j);
     return 1;
 }
 
-unsigned __stdcall VolumeCopy::Run(void* self) {
-    VolumeCopy& c = *static_cast<VolumeCopy*>(self);
+unsigned __stdcall VolumeCopy::Run(void* held) {
+    std::shared_ptr<Job> job = std::move(*static_cast<std::shared_ptr<Job>*>(held));
+    delete static_cast<std::shared_ptr<Job>*>(held);
+    Job& j = *job;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kChunk]);
     bool ok = buffer != nullptr;
-    while (ok && !c.cancel) {
+    while (ok && !j.cancel) {
         DWORD got = 0;
-        if (!fsys::Read(c.from.Get(), buffer.get(), kChunk, &got)) ok = false;
+        if (!fsys::Read(j.from.Get(), buffer.get(), kChunk, &got)) ok = false;
         else if (got == 0) break;
-        else if (!fsys::Write(c.to.Get(), buffer.get(), got)) ok = false;
+        else if (!fsys::Write(j.to.Get(), buffer.get(), got)) ok = false;
     }
-    if (c.cancel) ok = false;
-    if (ok && c.stamped) ok = fsys::SetWriteTime(c.to.Get(), c.time);
-    c.from.Close();
-    c.to.Close();
-    c.copied = ok;
+    if (j.cancel) ok = false;
+    if (ok && j.stamped) ok = fsys::SetWriteTime(j.to.Get(), j.time);
+    j.from.Close();
+    {
+        std::lock_guard<std::mutex> hold(j.lock);
+        j.copied = ok;
+        j.ended = true;
+        if (j.abandoned) CleanUp(j);
+    }
+    --running;
     return 0;
 }
 
-bool VolumeCopy::Ended(DWORD waitMs) {
-    return thread && WaitForSingleObject(thread, waitMs) == WAIT_OBJECT_0;
+void VolumeCopy::CleanUp(Job& j) {
+    if (j.cleaned) return;
+    j.cleaned = true;
+    j.from.Close();
+    // Through the handle first: wherever the file is now, it goes with
+    // its handle. Then by the name it has now, for file systems that
+    // remove it by the name it was opened under.
+    if (j.to.Ok()) fsys::DeleteOpen(j.to.Get());
+    j.to.Close();
+    bool gone = j.hidden.empty() || fsys::Delete(j.hidden.c_str());
+    if (!gone) {
+        DWORD error = GetLastError();
+        gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    // The record goes only once the hidden file has: a run killed before
+    // then still finds it.
+    if (gone && !j.record.empty()) fsys::Delete(j.record.c_str());
+    if (!j.source.empty()) fsys::Delete(j.source.c_str());
 }
 
+bool VolumeCopy::Ended() const { return job && job->ended; }
+
 int VolumeCopy::Finish(int replace) {
-    Stop();
+    if (!Ended()) return 0;
+    std::lock_guard<std::mutex> hold(job->lock);
+    Job& j = *job;
+    DWORD attributes = fsys::AttributeBits(target);
+    bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     int placed = 0;
-    if (copied && hidden[0]) {
-        DWORD attributes = fsys::AttributeBits(target);
-        bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-        if (!directory && fsys::Move(hidden, target, replace != 0)) {
-            hidden[0] = '\0';
-            placed = 1;
-        }
+    if (j.copied && !directory && fsys::RenameOpen(j.to.Get(), target, replace != 0)) {
+        placed = 1;
+        j.cleaned = true;
+        j.to.Close();
+        fsys::Delete(j.record.c_str());
+        fsys::Delete(j.source.c_str());
     }
-    if (hidden[0]) fsys::Delete(hidden);
-    hidden[0] = '\0';
-    if (record[0]) fsys::Delete(record);
-    record[0] = '\0';
-    if (source[0]) fsys::Delete(source);
-    source[0] = '\0';
+    CleanUp(j);
+    job.reset();
     return placed;
 }
 
-void VolumeCopy::RemoveLeftover(const char* recordPath) {
+void VolumeCopy::Cancel() {
+    if (!job) return;
+    job->cancel = true;
+    {
+        std::lock_guard<std::mutex> hold(job->lock);
+        if (job->ended) CleanUp(*job);
+        else job->abandoned = true;
+    }
+    job.reset();
+}
+
+void VolumeCopy::Moved(const std::string& hidden) {
+    if (!job) return;
+    std::lock_guard<std::mutex> hold(job->lock);
+    if (job->cleaned) return;
+    job->hidden = hidden;
+    WriteRecord(job->record, hidden, CREATE_ALWAYS);
+}
+
+std::string VolumeCopy::Hidden() const {
+    if (!job) return std::string();
+    std::lock_guard<std::mutex> hold(job->lock);
+    return job->hidden;
+}
+
+int VolumeCopy::Running() { return running; }
+
+void VolumeCopy::RemoveLeftover(const char* recordPath, const std::string& root) {
     const char* slash = std::strrchr(recordPath, '\\');
     const char* recordName = slash ? slash + 1 : recordPath;
     const size_t suffix = sizeof(kRecordSuffix) - 1;
-    if (std::strlen(recordName) != kDigits + suffix) return;
+    if (root.empty() || std::strlen(recordName) != kDigits + suffix) return;
     FileHandle r(fsys::Open(recordPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
     char named[fsp::kMaxLocalPath];
     DWORD got = 0;
@@ -159,6 +234,20 @@ void VolumeCopy::RemoveLeftover(const char* recordPath) {
     named[got] = '\0';
     const char* last = std::strrchr(named, '\\');
     char digits[kDigits + 1];
-    if (last && HiddenName(last + 1, digits) && _strnicmp(digits, recordName, kDigits) == 0)
-        fsys::Delete(named);
+    if (!last || !HiddenName(last + 1, digits) || std::strncmp(digits, recordName, kDigits) != 0 ||
+        !PlainAbsolute(named))
+        return;
+    const std::string id = fsys::Identity(named);
+    if (id.empty() || id == root || !fsys::AtOrBelow(id, root)) return;
+    // A plain file, reached by no link on the way: what is opened is what
+    // the record names.
+    FileHandle h(fsys::Open(named, DELETE | FILE_READ_ATTRIBUTES, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT));
+    BY_HANDLE_FILE_INFORMATION info;
+    char final[fsp::kMaxLocalPath * 2];
+    if (!h.Ok() || !fsys::Information(h.Get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        info.nNumberOfLinks != 1 || !fsys::FinalPath(h.Get(), final, sizeof(final)) ||
+        fsys::Identity(final) != id)
+        return;
+    fsys::DeleteOpen(h.Get());
 }

@@ -5,6 +5,10 @@
 // all, each forgotten after idleMs without use. When an insert would pass
 // a bound, the least recently used entry goes first (of that address, or
 // of all), so a flood of new clients cannot starve one that keeps working.
+// A table made to keep what others send from pushing an entry out
+// (keepOthers) never drops another address's entry before it has been
+// idle for idleMs: when full, a new entry takes the place of its own
+// address's least recently used one, or is not made.
 // Every operation but Expire and Clear takes constant time: entries are
 // indexed by client and by address. Platform-free; the caller gives the
 // time, in milliseconds.
@@ -34,8 +38,8 @@ public:
         typename AddressOrder::iterator inAddress; // this slot's place in its address's order
     };
 
-    ClientTable(size_t maxTotal_, size_t maxPerAddress_, uint64_t idleMs_)
-        : maxTotal(maxTotal_), maxPerAddress(maxPerAddress_), idleMs(idleMs_) {}
+    ClientTable(size_t maxTotal_, size_t maxPerAddress_, uint64_t idleMs_, bool keepOthers_ = false)
+        : maxTotal(maxTotal_), maxPerAddress(maxPerAddress_), idleMs(idleMs_), keepOthers(keepOthers_) {}
     ClientTable(const ClientTable&) = delete;
     ClientTable& operator=(const ClientTable&) = delete;
 
@@ -53,6 +57,7 @@ public:
 
     // A new entry for a client that has none (see Find), made room for
     // within the bounds; every value pushed out goes to gone(T&) first.
+    // Null when there is no room (keepOthers).
     template <typename Gone>
     T* Insert(const unsigned char* client, uint64_t now, Gone gone) {
         if (maxTotal == 0 || maxPerAddress == 0) return nullptr;
@@ -60,6 +65,12 @@ public:
         auto same = byAddress.find(Address(client));
         if (same != byAddress.end() && same->second.size() >= maxPerAddress)
             Drop(same->second.back(), gone);
+        if (keepOthers && slots.size() >= maxTotal) {
+            // Expire left only young entries: the address gives up its own.
+            same = byAddress.find(Address(client));
+            if (same == byAddress.end()) return nullptr;
+            Drop(same->second.back(), gone);
+        }
         while (slots.size() >= maxTotal) Drop(std::prev(slots.end()), gone);
         slots.emplace_front();
         Slot& s = slots.front();
@@ -121,6 +132,43 @@ private:
     size_t maxTotal;
     size_t maxPerAddress;
     uint64_t idleMs;
+    bool keepOthers;
+};
+
+// At most perSecond events a second from one IPv4 address (any port): a
+// bucket per address that holds a second's worth and fills at that rate.
+// Addresses are kept as clients are (ClientTable), so memory is bounded;
+// one idle for a second has a full bucket again and is forgotten.
+class AddressRate {
+public:
+    AddressRate(uint32_t perSecond_, size_t maxAddresses) : table(maxAddresses, 1, 1000), perSecond(perSecond_) {}
+
+    // Whether the client's address may have one more event now; if so, it
+    // is counted.
+    bool Take(const unsigned char* client, uint64_t now) {
+        const unsigned char key[kClientKeySize] = {0, 0, client[2], client[3], client[4], client[5]};
+        const uint64_t full = uint64_t(perSecond) * 1000; // in thousandths of an event
+        Bucket* b = table.Find(key, now);
+        if (!b) {
+            b = table.Insert(key, now, [](Bucket&) {});
+            if (!b) return false;
+            *b = Bucket{full, now};
+        }
+        uint64_t filled = b->thousandths + (now - b->at) * perSecond;
+        b->thousandths = filled > full ? full : filled;
+        b->at = now;
+        if (b->thousandths < 1000) return false;
+        b->thousandths -= 1000;
+        return true;
+    }
+
+private:
+    struct Bucket {
+        uint64_t thousandths = 0;
+        uint64_t at = 0;
+    };
+    ClientTable<Bucket> table;
+    uint32_t perSecond;
 };
 
 } // namespace fsp

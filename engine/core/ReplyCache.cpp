@@ -19,6 +19,8 @@ bool SameRequest(const std::vector<unsigned char>& kept, const unsigned char* re
 
 int ReplyCache::Answer(const unsigned char* client, const unsigned char* request, int n,
                        uint64_t now, unsigned char* out) {
+    if (n < kHeaderSize) return 0;
+    ClientTable<Kept>& table = TableOf(request);
     table.Expire(now, [this](Kept& k) { Unindex(k); });
     Kept* k = table.Find(client, now);
     if (!k || !SameRequest(k->request, request, n) || k->reply.size() < size_t(kHeaderSize))
@@ -35,7 +37,9 @@ void ReplyCache::Keep(const unsigned char* client, const unsigned char* request,
                       const unsigned char* reply, int m, uint64_t now, const char* const* paths,
                       int pathCount) {
     auto gone = [this](Kept& k) { Unindex(k); };
-    if (n < kHeaderSize || n > kMaxRequestPacket || m < kHeaderSize || m > kMaxPacket ||
+    if (n < kHeaderSize) return;
+    ClientTable<Kept>& table = TableOf(request);
+    if (n > kMaxRequestPacket || m < kHeaderSize || m > kMaxPacket ||
         reply[0] == CC_ERR) {
         table.Remove(client, gone);
         return;
@@ -64,11 +68,13 @@ void ReplyCache::Forget(const char* path) {
     auto same = byPath.equal_range(p);
     collect(same.first, same.second);
     collect(byPath.lower_bound(p + '\\'), byPath.lower_bound(p + ']'));
-    for (const Client& c : gone) table.Remove(c.data(), [this](Kept& k) { Unindex(k); });
+    // Only changes carry paths.
+    for (const Client& c : gone) changes.Remove(c.data(), [this](Kept& k) { Unindex(k); });
 }
 
 void ReplyCache::Clear() {
-    table.Clear([this](Kept& k) { Unindex(k); });
+    changes.Clear([this](Kept& k) { Unindex(k); });
+    pieces.Clear([this](Kept& k) { Unindex(k); });
 }
 
 void ReplyCache::Unindex(Kept& k) {

@@ -11,7 +11,14 @@
 // kept reply is forgotten as soon as any later request changes a path its
 // request changed (or anything below it): a new session that happens to
 // reuse the port and key then has its request run, never told "ok" for a
-// change that another client has undone since. Platform-free.
+// change that another client has undone since.
+//
+// Two memories, each bounded per source address: one for the changes to
+// the tree (install, delete, make and remove directory, rename), which
+// nothing another address sends can push out within the lifetime, and one
+// for upload pieces, which anyone can send by the thousand without an
+// answer (from forged addresses too) and which may push out only pieces.
+// Platform-free.
 #pragma once
 
 #include <array>
@@ -22,20 +29,24 @@
 #include <vector>
 
 #include "ClientTable.h"
+#include "Packet.h"
 
 namespace fsp {
 
 class ReplyCache {
 public:
-    // One reply per client; the protocol forgets a session after a minute
-    // without requests.
-    static constexpr size_t kMaxClients = 1024;
-    static constexpr size_t kMaxPerAddress = 64;
+    // One reply per client in each memory; the protocol forgets a session
+    // after a minute without requests.
+    static constexpr size_t kMaxChanges = 2048;
+    static constexpr size_t kMaxPieces = 1024;
+    static constexpr size_t kMaxPerAddress = 32;
     static constexpr uint64_t kLifetimeMs = 60000;
     // The paths one request may change: a rename changes two.
     static constexpr int kMaxPaths = 2;
 
-    ReplyCache() : table(kMaxClients, kMaxPerAddress, kLifetimeMs) {}
+    ReplyCache()
+        : changes(kMaxChanges, kMaxPerAddress, kLifetimeMs, true),
+          pieces(kMaxPieces, kMaxPerAddress, kLifetimeMs) {}
     ReplyCache(const ReplyCache&) = delete;
     ReplyCache& operator=(const ReplyCache&) = delete;
     ~ReplyCache() { Clear(); }
@@ -61,7 +72,7 @@ public:
     void Forget(const char* path);
     void Clear();
 
-    size_t Count() const { return table.Count(); }
+    size_t Count() const { return changes.Count() + pieces.Count(); }
 
 private:
     using Client = std::array<unsigned char, kClientKeySize>;
@@ -72,8 +83,12 @@ private:
         std::vector<PathIndex::iterator> paths;
     };
     void Unindex(Kept& k);
+    // The memory of a request's command.
+    ClientTable<Kept>& TableOf(const unsigned char* request) {
+        return request[0] == CC_UP_LOAD ? pieces : changes;
+    }
 
-    ClientTable<Kept> table;
+    ClientTable<Kept> changes, pieces;
     PathIndex byPath; // the paths each kept request changed
 };
 

@@ -9,24 +9,6 @@
 #include "../core/ListingCache.h"
 
 namespace {
-// The whole enumeration of the directory at local path dir; false when
-// it cannot be enumerated.
-bool Enumerate(const char* dir, fsp::EntryList* entries) {
-    fsys::Finder finder;
-    if (!finder.Start(dir)) return false;
-    fsys::Found f;
-    fsp::DirEntry e;
-    while (finder.Next(&f)) {
-        e.isDir = (f.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        e.unixTime = fsp::FileTimeToUnixTime(f.writeTime.dwLowDateTime, f.writeTime.dwHighDateTime);
-        // A size of 4 GiB or more does not fit: shown as the largest.
-        e.size = f.size > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(f.size);
-        e.name = f.name;
-        entries->Add(e);
-    }
-    return true;
-}
-
 uint64_t FileTime(const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 
 // The directory's last-write time, which every entry made, removed or
@@ -67,13 +49,32 @@ void FSPDaemon::GetDirectory() {
     fsp::ListingCache::Listing* kept = listingCache.Find(local);
     if (kept && !fsp::ListingCache::Fresh(*kept, now, DirectoryTime(local))) kept = nullptr;
     if (!kept) {
-        uint64_t dirTime = SettledDirectoryTime(local);
+        // A directory too large to enumerate now is finished off this
+        // thread, and its client answered at its resend: no other client
+        // waits for it. A listing so made serves that resend even when the
+        // directory changed meanwhile, so that a busy directory is listed
+        // too; the next request lists it anew.
         fsp::EntryList entries;
-        if (!Enumerate(local, &entries)) {
+        uint64_t dirTime = 0;
+        int taken = listingJobs.Take(local, now, &entries, &dirTime);
+        if (taken < 0) {
             ErrorMsgf("Directory %s does not exist!", shown);
             return;
         }
-        kept = listingCache.Store(local, std::move(entries), now, dirTime);
+        if (taken > 0) {
+            kept = listingCache.Store(local, std::move(entries), now, dirTime);
+        } else if (listingJobs.Running(local)) {
+            return;
+        } else {
+            dirTime = SettledDirectoryTime(local);
+            int listed = listingJobs.Enumerate(local, dirTime, now, &entries);
+            if (listed < 0) {
+                ErrorMsgf("Directory %s does not exist!", shown);
+                return;
+            }
+            if (listed == 0) return;
+            kept = listingCache.Store(local, std::move(entries), now, dirTime);
+        }
     }
     const fsp::Layout* layout = listingCache.LayoutFor(kept, fsp::RequestBlockSize(*this, ReplyLimit()));
     unsigned char block[fsp::kMaxReplyPayload];

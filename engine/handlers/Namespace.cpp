@@ -37,7 +37,14 @@ void FSPDaemon::DeleteDirectory() {
 }
 
 void FSPDaemon::MakeDirectory() {
-    ChangeTree(*this, [](const char* p) { return fsys::MakeDirectory(p); },
+    // A directory takes room and an entry of the volume as a file does: none
+    // below the uploads' reserve, and no more than kDirectoriesPerSecond
+    // from one address, so no client can use up the disk or its entries.
+    ChangeTree(*this,
+               [this](const char* p) {
+                   return UploadCache::RoomFor(p, kDirectoryBytes) &&
+                          directoryRate.Take(ClientKey(), GetTickCount64()) && fsys::MakeDirectory(p);
+               },
                "MK_DIR:  Error making directory", "Created directory %s");
 }
 
@@ -48,7 +55,11 @@ void FSPDaemon::Rename() {
     const char* from = fsp::RequestText(*this);
     const char* to = fsp::RequestExtraText(*this);
     char source[fsp::kMaxLocalPath], target[fsp::kMaxLocalPath];
-    if (from && to && fsp::NamesEntry(from) && fsp::NamesEntry(to) && LocalPath(from, source) &&
+    // Nothing is renamed into a folder whose volume is below the reserve:
+    // a directory that takes a new name may need room.
+    const bool room = to && rootUsable && fsp::BuildLocalPath(target, rootPath, to) &&
+                      UploadCache::RoomFor(target, kDirectoryBytes);
+    if (room && from && to && fsp::NamesEntry(from) && fsp::NamesEntry(to) && LocalPath(from, source) &&
         LocalPath(to, target)) {
         // Nothing the server holds open may keep the entries from moving.
         Closing(source);

@@ -5,13 +5,6 @@
 
 #include "../FSPDaemon.h"
 
-namespace {
-// How long an install waits for its copy to another volume before it
-// leaves the answer to the client's resend: a small file is answered at
-// once, and no copy holds the other clients up for longer.
-constexpr DWORD kCopyWaitMs = 50;
-} // namespace
-
 void FSPDaemon::Upload() {
     // Without a usable root no upload could be installed: keep nothing.
     if (!rootUsable ||
@@ -27,6 +20,9 @@ void FSPDaemon::Upload() {
 }
 
 void FSPDaemon::Install() {
+    // A client repeating its install while its copy to another volume runs
+    // is answered once the copy has ended, at the cost of this look-up.
+    if (uploadCache.Copying(ClientKey())) return;
     const char* name = fsp::RequestText(*this);
     char target[fsp::kMaxLocalPath];
     // Clients may send the file's time (seconds since 1970) as four bytes
@@ -43,8 +39,7 @@ void FSPDaemon::Install() {
         // rename on Windows: a download of it lets go first.
         Closing(target);
         installed = uploadCache.Install(ClientKey(), target, stamped ? &stamp : nullptr,
-                                        (dirRights & fsp::kDirDelete) != 0,
-                                        GetTickCount64(), kCopyWaitMs);
+                                        (dirRights & fsp::kDirDelete) != 0, GetTickCount64());
     } else {
         // No usable name: the upload ends here, as after a failed move.
         uploadCache.Discard(ClientKey());

@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Harness.h"
@@ -380,5 +383,83 @@ TEST(Faults, DiskFullDuringInstall) {
         ExpectEmptyAck(raw.Ask(0x45, Text("sub/small.txt")), 0x45);
         EXPECT_EQ(Snapshot(server.root), before);
     }
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+// A 20,000-entry directory that one client (127.0.0.2) has the server lay
+// out again and again, making a directory in it before each listing:
+// another client's requests are answered as if it were not there.
+TEST(Faults, BigListingsHoldNoOtherClient) {
+    TempDir base;
+    Server server(ReadWrite(base.path));
+    fs::create_directories(server.root + "/big");
+    for (int i = 0; i < 20000; ++i) WriteFile(server.root + "/big/entry-" + std::to_string(i) + ".txt", "");
+    Raw honest(server.port);
+    // The honest client's replies (70, paced) with nobody else, then with
+    // the lister at work: the median, the worst and how many took over 20 ms.
+    auto Measure = [&](const char* what) {
+        std::vector<double> ms;
+        for (int i = 0; i < 70; ++i) {
+            auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(honest.Ask(0x10).command, 0x10);
+            ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+            std::this_thread::sleep_for(std::chrono::milliseconds(30)); // pacing, not waiting
+        }
+        std::sort(ms.begin(), ms.end());
+        long over = long(std::count_if(ms.begin(), ms.end(), [](double t) { return t > 20; }));
+        std::printf("big listings, %s: honest median %.1f ms, worst %.1f ms, %ld of 70 over 20 ms\n", what, ms[35],
+                    ms.back(), over);
+        return over;
+    };
+    const long alone = Measure("alone");
+    std::atomic<bool> done{false};
+    std::thread lister([&] {
+        Client c(server.port, "127.0.0.2");
+        for (uint16_t n = 1; !done; ++n) {
+            c.Send(Request(0x49, 0, n, 0, Text("big/d" + std::to_string(n))));
+            c.Receive(std::chrono::milliseconds(100));
+            c.Send(Request(0x41, 0, n, 0, Text("big")));
+            c.Receive(std::chrono::milliseconds(100));
+        }
+    });
+    const long listed = Measure("relisted");
+    done = true;
+    lister.join();
+    // What the machine's other load gives, and a few more.
+    EXPECT_LE(listed, alone + 5);
+    // The lister is served in the end: the whole listing, from its resend.
+    Raw lister2(server.port);
+    Reply r = lister2.Ask(0x41, Text("big"));
+    EXPECT_EQ(r.command, 0x41);
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+// A small volume (8 MiB) filled to below its reserve: directories are
+// neither made nor renamed into it until room is made again; and one
+// address makes at most 64 directories a second, while another still may.
+TEST(Faults, DirectoriesKeepTheReserveAndTheirRate) {
+    TempDir base;
+    Server server(ReadWrite(base.path));
+    Raw raw(server.port);
+    Mount small(server.root, "size=8m");
+    MOUNT_OR_SKIP(small);
+    fs::create_directories(server.root + "/a");
+    WriteFile(server.root + "/fill", std::string(7800u << 10, 'f'));
+    ExpectError(raw.Ask(0x49, Text("new")), "MK_DIR:  Error making directory");
+    ExpectError(raw.Ask(0x4E, Text("a"), 2, Text("b")), "RENAME:  Error renaming");
+    EXPECT_FALSE(Exists(server.root + "/new"));
+    EXPECT_TRUE(fs::is_directory(server.root + "/a"));
+    fs::remove(server.root + "/fill");
+    ExpectEmptyAck(raw.Ask(0x4E, Text("a"), 2, Text("b")), 0x4E);
+    int made = 0;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100; ++i) made += raw.Ask(0x49, Text("d" + std::to_string(i))).command == 0x49;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("directories: %d of 100 made in %.2f s\n", made, seconds);
+    EXPECT_LE(made, 64 + int(seconds * 64) + 1);
+    EXPECT_LT(made, 100);
+    Client other(server.port, "127.0.0.2");
+    Reply r = Decode(other.Transact(Request(0x49, 0, 1, 0, Text("other"))).value_or(Bytes(12)));
+    EXPECT_EQ(r.command, 0x49);
     EXPECT_EQ(server.Stop(), 0);
 }

@@ -551,6 +551,15 @@ TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
 
     ExpectEmptyAck(honest.Ask(0x44, Text("honest.bin")), 0x44);
     EXPECT_TRUE(ReadFile(base.path + "/honest.bin") == content);
+    // 1,024 first pieces from 16 addresses between an install and its
+    // resend push nothing out: the resend is answered as done.
+    honest.key = 9;
+    ExpectEmptyAck(honest.Ask(0x43, B("kept"), 0), 0x43);
+    ExpectEmptyAck(honest.Ask(0x44, Text("kept.txt")), 0x44);
+    for (int i = 0; i < 1024; ++i)
+        Client(server->port, ("127.0.1." + std::to_string(1 + i % 16)).c_str()).Transact(Request(0x43, 0, 1, 0, B("p")));
+    honest.key = 10; // the install's key again: a resend
+    ExpectEmptyAck(honest.Ask(0x44, Text("kept.txt")), 0x44);
     EXPECT_EQ(ReadFile(work + "/FSP0.TMP"), "planted");
 
     // An upload pushed out by a flood from its address fails, never gapped.
@@ -571,9 +580,27 @@ TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
     WriteFile(hidden, "half a copy");
     WriteFile(work + "/UPLOADS.FSP/0123456789ABCDEF.CPY", WinPath(hidden));
     WriteFile(work + "/UPLOADS.FSP/FEDCBA9876543210.CPY", WinPath(base.path + "/honest.bin"));
+    // Records that name a hidden-named link to a file, a file outside the
+    // root, one through "..", or one relative to the working directory.
+    TempDir outside;
+    const std::string victim = outside.path + "/.vfspd-1111111111111111.part";
+    for (const char* digits : {"1111111111111111", "2222222222222222", "3333333333333333"}) {
+        WriteFile(outside.path + "/.vfspd-" + digits + ".part", "victim");
+        WriteFile(work + "/.vfspd-" + digits + ".part", "victim");
+    }
+    fs::create_symlink(victim, base.path + "/.vfspd-1111111111111111.part");
+    WriteFile(work + "/UPLOADS.FSP/1111111111111111.CPY", WinPath(base.path + "/.vfspd-1111111111111111.part"));
+    WriteFile(work + "/UPLOADS.FSP/2222222222222222.CPY", WinPath(outside.path + "/.vfspd-2222222222222222.part"));
+    WriteFile(work + "/UPLOADS.FSP/3333333333333333.CPY", WinPath(base.path) + "\\..\\" +
+              fs::path(outside.path).filename().string() + "\\.vfspd-3333333333333333.part");
+    WriteFile(work + "/UPLOADS.FSP/4444444444444444.CPY", ".vfspd-4444444444444444.part");
+    WriteFile(work + "/.vfspd-4444444444444444.part", "victim");
     server = std::make_unique<Server>(st);
     EXPECT_EQ(TempFileCount(work), 0);
     EXPECT_FALSE(Exists(hidden));
     EXPECT_TRUE(ReadFile(base.path + "/honest.bin") == content);
+    for (const char* digits : {"1111111111111111", "2222222222222222", "3333333333333333"})
+        EXPECT_EQ(ReadFile(outside.path + "/.vfspd-" + digits + ".part"), "victim") << digits;
+    EXPECT_EQ(ReadFile(work + "/.vfspd-4444444444444444.part"), "victim");
     EXPECT_EQ(server->Stop(), 0);
 }

@@ -27,6 +27,13 @@ TEST(ClientTable, BoundsPerAddressAndInAllDropTheLeastRecentlyUsedThenTheIdle) {
         EXPECT_EQ(gone, s.gone) << s.op << s.port;
     }
     EXPECT_EQ(t.Count(), 0u);
+    // Full and keeping others: a new address gets no room, a known one
+    // gives up its own oldest.
+    ClientTable<int> k(2, 2, 100, true);
+    auto Put = [&](int port, int address) { int* v = k.Insert(C(port, address).data(), 0, [](int&) {}); return v ? (*v = port) : 0; };
+    EXPECT_EQ(Put(1, 1) + Put(2, 2) + Put(3, 3), 3);
+    EXPECT_EQ(Put(4, 1), 4);
+    EXPECT_TRUE(k.Find(C(2, 2).data(), 1) && !k.Find(C(1, 1).data(), 1));
 }
 
 TEST(ReplyCache, KeepsOnlyWorkDoneAndForgetsItWhenItsPathChanges) {
@@ -58,4 +65,26 @@ TEST(ReplyCache, KeepsOnlyWorkDoneAndForgetsItWhenItsPathChanges) {
     EXPECT_FALSE(Resent(CC_DEL_DIR, 1));
     Keep(CC_MAKE_DIR, CC_ERR, {});
     EXPECT_FALSE(Resent(CC_DEL_FILE, 1));
+}
+
+// Between an install and its resend, a flood of pieces and of changes from
+// other addresses (as many as both memories hold) pushes nothing out; one
+// address's own flood pushes out only its own oldest.
+TEST(ReplyCache, NoOtherAddressPushesAKeptChangeOut) {
+    ReplyCache cache;
+    unsigned char reply[kMaxPacket], out[kMaxPacket];
+    auto Req = [](uint8_t cmd, uint8_t seq) { return std::vector<unsigned char>{cmd, 0, 0, 7, 0, seq, 0, 2, 0, 0, 0, 0, 'f', 0}; };
+    auto Keep = [&](const std::vector<unsigned char>& c, uint8_t cmd, uint64_t now) {
+        int m = BuildReply(reply, cmd, 8, 1, 0, nullptr, 0, nullptr, 0);
+        cache.Keep(c.data(), Req(cmd, 1).data(), 14, reply, m, now, nullptr, 0);
+    };
+    auto a = C(1000, 1);
+    Keep(a, CC_INSTALL, 0);
+    for (int i = 0; i < 2 * int(ReplyCache::kMaxChanges); ++i) {
+        Keep(C(2000 + i, 2 + i % 64), CC_UP_LOAD, 1);
+        Keep(C(2000 + i, 2 + i % 64), CC_MAKE_DIR, 1);
+    }
+    EXPECT_GT(cache.Answer(a.data(), Req(CC_INSTALL, 2).data(), 14, ReplyCache::kLifetimeMs - 1, out), 0);
+    for (int i = 0; i < int(ReplyCache::kMaxPerAddress); ++i) Keep(C(3000 + i, 1), CC_DEL_FILE, 2);
+    EXPECT_EQ(cache.Answer(a.data(), Req(CC_INSTALL, 2).data(), 14, 3, out), 0);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../../engine/FSPDaemon.h"
+#include "../../engine/FileSystem.h"
 #include "../../engine/UploadCache.h"
 #include "../../engine/core/Packet.h"
 #include "WinTest.h"
@@ -107,13 +108,13 @@ TEST_F(UploadCacheFiles, PiecesFromTheEndOnlyAndInstallsCompleteOrNotAtAll) {
     EXPECT_EQ(ReadFileText(cache.FileOf(c, 0)), data);
     CreateDirectoryA("pub", nullptr);
     uint32_t stamp = 819255600; // 1995-12-18 01:00:00 UTC
-    EXPECT_EQ(cache.Install(c, "pub\\c.txt", &stamp, 0, 0, 0), Installed::Yes);
+    EXPECT_EQ(cache.Install(c, "pub\\c.txt", &stamp, 0, 0), Installed::Yes);
     EXPECT_EQ(ReadFileText("pub\\c.txt"), data);
     WIN32_FILE_ATTRIBUTE_DATA info;
     ASSERT_TRUE(GetFileAttributesExA("pub\\c.txt", GetFileExInfoStandard, &info));
     ULONGLONG t = (ULONGLONG(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
     EXPECT_EQ(t / 10000000ull - 11644473600ull, stamp);
-    EXPECT_EQ(cache.Install(c, "pub\\again.txt", nullptr, 1, 0, 0), Installed::No); // the entry went with it
+    EXPECT_EQ(cache.Install(c, "pub\\again.txt", nullptr, 1, 0), Installed::No); // the entry went with it
     // An existing file is replaced only when asked; a directory, or a
     // missing one, never: the upload ends with its temporary file.
     WriteFileText("taken.txt", "keep me");
@@ -123,7 +124,7 @@ TEST_F(UploadCacheFiles, PiecesFromTheEndOnlyAndInstallsCompleteOrNotAtAll) {
         {"missing\\new.txt", 1, Installed::No}, {"taken.txt", 1, Installed::Yes}};
     for (const auto& i : installs) {
         ASSERT_EQ(cache.Upload(c, 0, Bytes("new"), 3, 0), 1);
-        EXPECT_EQ(cache.Install(c, i.target, nullptr, i.replace, 0, 0), i.result) << i.target;
+        EXPECT_EQ(cache.Install(c, i.target, nullptr, i.replace, 0), i.result) << i.target;
         EXPECT_EQ(ReadFileText("taken.txt"), i.result == Installed::Yes ? "new" : "keep me");
     }
     EXPECT_TRUE(GetFileAttributesA("dir") & FILE_ATTRIBUTE_DIRECTORY);
@@ -132,48 +133,63 @@ TEST_F(UploadCacheFiles, PiecesFromTheEndOnlyAndInstallsCompleteOrNotAtAll) {
 }
 
 // /dev/shm is another file system than the temporary directory under
-// Wine: an install there copies, off the calling thread, and answers once
-// the copy has ended; a copy given up by a new first piece, or stopped with
-// the cache, leaves nothing behind.
+// Wine: an install there copies, off the calling thread, to a hidden name.
+// On a slow volume (every read 20 ms late) nothing waits for the copy: a
+// copy that ends is put in place with no resend and its outcome kept for
+// it; one given up by a new first piece, or stopped with the cache, leaves
+// nothing behind once its thread has ended. One address copies one at once.
 TEST_F(UploadCacheFiles, InstallAcrossVolumesCopiesToAHiddenNameThenRenames) {
     using Installed = UploadCache::Installed;
     std::string shm = "Z:\\dev\\shm\\vfspd-" + std::to_string(GetCurrentProcessId());
     if (!CreateDirectoryA(shm.c_str(), nullptr)) GTEST_SKIP() << "no /dev/shm";
     std::string data(32u << 20, 'x');
     for (size_t i = 0; i < data.size(); i += 4096) data[i] = char(i >> 12);
-    Key c(6000, "10.0.0.8");
+    Key c(6000, "10.0.0.8"), d(6001, "10.0.0.8");
     const std::string target = shm + "\\big.bin";
-    for (int mode : {0, 1, 2}) { // answered at the resend, given up, stopped
-        UploadCache cache;
-        for (uint32_t at = 0; at < data.size(); at += 1u << 20)
-            ASSERT_EQ(cache.Upload(c, at, Bytes(data) + at, 1 << 20, 0), 1);
-        WriteFileText(target, "old");
-        ULONGLONG start = GetTickCount64();
-        ASSERT_EQ(cache.Install(c, target.c_str(), nullptr, 1, 0, 0), Installed::Copying);
-        EXPECT_LT(GetTickCount64() - start, 100u) << "the install held its caller";
-        // Until the client asks again: the old file whole, the copy under a
-        // hidden name, and its record beside the upload.
-        EXPECT_EQ(ReadFileText(target), "old");
-        std::vector<std::string> names = TempFiles(shm);
-        ASSERT_EQ(names.size(), 2u);
-        std::string hidden = names[0] == "big.bin" ? names[1] : names[0];
-        EXPECT_TRUE(hidden.size() == 7 + 16 + 5 && hidden.rfind(".vfspd-", 0) == 0) << hidden;
-        EXPECT_EQ(TempFiles().size(), 2u); // the upload and the record
-        if (mode == 1) {
-            ASSERT_EQ(cache.Upload(c, 0, Bytes("new"), 3, 0), 1);
+    auto Within = [](ULONGLONG start) { return GetTickCount64() - start; };
+    auto Quiet = [] { for (ULONGLONG t = GetTickCount64(); VolumeCopy::Running() && GetTickCount64() - t < 10000;) Sleep(10); };
+    fsys::InjectDelay(fsys::Call::Read, 20);
+    for (int mode : {0, 1, 2}) { // placed then answered, given up, stopped
+        {
+            UploadCache cache;
+            for (uint32_t at = 0; at < data.size(); at += 1u << 20)
+                ASSERT_EQ(cache.Upload(c, at, Bytes(data) + at, 1 << 20, 0), 1);
+            WriteFileText(target, "old");
+            ULONGLONG start = GetTickCount64();
+            ASSERT_EQ(cache.Install(c, target.c_str(), nullptr, 1, 0), Installed::Copying);
+            EXPECT_LT(Within(start), 20u) << "the install held its caller";
+            // The old file whole, the copy under a hidden name, its record
+            // beside the upload.
+            EXPECT_EQ(ReadFileText(target), "old");
+            std::vector<std::string> names = TempFiles(shm);
+            ASSERT_EQ(names.size(), 2u);
+            std::string hidden = names[0] == "big.bin" ? names[1] : names[0];
+            EXPECT_TRUE(hidden.size() == 7 + 16 + 5 && hidden.rfind(".vfspd-", 0) == 0) << hidden;
+            EXPECT_EQ(TempFiles().size(), 2u); // the upload and the record
+            ASSERT_EQ(cache.Upload(d, 0, Bytes("second"), 6, 0), 1);
+            EXPECT_EQ(cache.Install(d, (shm + "\\d.bin").c_str(), nullptr, 1, 0), Installed::Copying);
+            EXPECT_EQ(cache.Copies(), 1u) << "one address took two copy slots";
+            start = GetTickCount64();
+            if (mode == 1) {
+                ASSERT_EQ(cache.Upload(c, 0, Bytes("new"), 3, 0), 1);
+            }
+            EXPECT_LT(Within(start), 20u) << "a copy given up held its caller";
+            if (mode == 0) {
+                for (start = GetTickCount64(); cache.Copying(c) && Within(start) < 20000;) Sleep(10);
+                cache.Expire(1000); // no resend came: placed all the same
+                EXPECT_TRUE(ReadFileText(target) == data);
+                EXPECT_EQ(cache.Install(c, target.c_str(), nullptr, 1, 2000), Installed::Yes);
+            }
+            if (mode == 2) continue;
+            Quiet();
             EXPECT_EQ(TempFiles(shm), std::vector<std::string>{"big.bin"});
-            EXPECT_EQ(TempFiles().size(), 1u);
+            EXPECT_EQ(TempFiles().size(), mode == 0 ? 1u : 2u); // the uploads of d (and of c's new piece)
         }
-        if (mode) continue;
-        Installed r = Installed::Copying;
-        for (int i = 0; i < 300 && r == Installed::Copying; ++i)
-            r = cache.Install(c, target.c_str(), nullptr, 1, 0, 100);
-        EXPECT_EQ(r, Installed::Yes);
-        EXPECT_TRUE(ReadFileText(target) == data);
-        EXPECT_EQ(TempFiles(shm), std::vector<std::string>{"big.bin"});
-        EXPECT_TRUE(TempFiles().empty());
+        EXPECT_EQ(ReadFileText(target) == data, mode == 0);
+        WriteFileText(target, "old");
     }
-    EXPECT_EQ(ReadFileText(target), "old");
+    fsys::ClearFaults();
+    Quiet();
     EXPECT_EQ(TempFiles(shm), std::vector<std::string>{"big.bin"});
     EXPECT_TRUE(TempFiles().empty());
     DeleteFileA(target.c_str());
@@ -196,22 +212,23 @@ struct Served {
     }
     // Serves command with data as sent (no NUL added) at position.
     void Serve(void (FSPDaemon::*handler)(), uint8_t command, const std::string& sent,
-               uint32_t position = 0) {
+               uint32_t position = 0, const std::string& extra = "") {
         std::memset(d.outPacket, 0, sizeof(d.outPacket));
         buffer.assign(sent.begin(), sent.end());
+        extraBuffer.assign(extra.begin(), extra.end());
         d.command = command;
         d.position = position;
         d.dataLength = uint32_t(buffer.size());
         d.data = buffer.empty() ? nullptr : buffer.data();
-        d.extraLength = 0;
-        d.extraData = nullptr;
+        d.extraLength = uint32_t(extraBuffer.size());
+        d.extraData = extraBuffer.empty() ? nullptr : extraBuffer.data();
         (d.*handler)();
     }
     uint8_t ReplyCode() const { return d.outPacket[0]; }
     uint32_t ReplyPosition() const { return fsp::GetU32(d.outPacket + 8); }
     std::string ReplyText() const { return reinterpret_cast<const char*>(d.outPacket + 12); }
     FSPDaemon d;
-    std::vector<unsigned char> buffer;
+    std::vector<unsigned char> buffer, extraBuffer;
 };
 
 std::string Nul(const std::string& s) { return s + std::string(1, '\0'); }
@@ -293,4 +310,36 @@ TEST_F(UploadHandlers, AnswersAndLogLinesOfEveryOutcome) {
         ASSERT_NE(found, std::string::npos) << "missing in order: " << line << "\n" << log;
         at = found + 1;
     }
+}
+
+// A copy to another volume (a slow one: every read 20 ms late) whose
+// target's folder is renamed while it runs: the copy is given up and,
+// once its thread has ended, nothing of it is left in the renamed folder
+// or in the upload folder; the folder can be removed, and the install's
+// resend is told it failed.
+TEST_F(UploadHandlers, ACopyWhoseFolderIsRenamedLeavesNothing) {
+    std::string shm = "Z:\\dev\\shm\\vfspd-r" + std::to_string(GetCurrentProcessId());
+    if (!CreateDirectoryA(shm.c_str(), nullptr)) GTEST_SKIP() << "no /dev/shm";
+    CreateDirectoryA((shm + "\\d1").c_str(), nullptr);
+    {
+        Served s(shm, dir.File("test.log"));
+        s.d.readWrite = 1;
+        fsys::InjectDelay(fsys::Call::Read, 20);
+        const std::string piece(1 << 20, 'p');
+        for (uint32_t at = 0; at < (6u << 20); at += 1u << 20) s.Serve(&FSPDaemon::Upload, fsp::CC_UP_LOAD, piece, at);
+        s.Serve(&FSPDaemon::Install, fsp::CC_INSTALL, Nul("d1/big.bin"));
+        EXPECT_EQ(s.ReplyCode(), 0) << "answered before the copy ended";
+        ASSERT_EQ(TempFiles(shm + "\\d1").size(), 1u); // the hidden copy
+        s.Serve(&FSPDaemon::Rename, fsp::CC_RENAME, Nul("d1"), 0, Nul("d2"));
+        EXPECT_EQ(s.ReplyCode(), fsp::CC_RENAME);
+        for (ULONGLONG t = GetTickCount64(); VolumeCopy::Running() && GetTickCount64() - t < 10000;) Sleep(10);
+        fsys::ClearFaults();
+        EXPECT_TRUE(TempFiles(shm + "\\d2").empty());
+        EXPECT_TRUE(TempFiles().empty()) << "a record or the upload stayed";
+        s.Serve(&FSPDaemon::Install, fsp::CC_INSTALL, Nul("d1/big.bin"));
+        EXPECT_EQ(s.ReplyText(), "INSTALL:  Error Installing New File");
+        s.Serve(&FSPDaemon::DeleteDirectory, fsp::CC_DEL_DIR, Nul("d2"));
+        EXPECT_EQ(s.ReplyCode(), fsp::CC_DEL_DIR);
+    }
+    RemoveDirectoryA(shm.c_str());
 }
