@@ -24,7 +24,7 @@ add_library(vfspd_win STATIC
 )
 target_compile_options(vfspd_win PRIVATE ${VFSPD_WARNINGS})
 target_compile_definitions(vfspd_win PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
-target_link_libraries(vfspd_win PUBLIC ws2_32 gdi32 user32 advapi32 kernel32)
+target_link_libraries(vfspd_win PUBLIC ws2_32 comctl32 gdi32 user32 advapi32 kernel32)
 
 # The resource script pulls in the icon and the logo (ui/res/make_images.py).
 set_source_files_properties(ui/vfspd.rc PROPERTIES OBJECT_DEPENDS
@@ -41,6 +41,11 @@ target_compile_options(closewin PRIVATE ${VFSPD_WARNINGS})
 # Holds a file open with no sharing while a fault test runs.
 add_executable(holdfile tests/e2e/holdfile.cpp)
 target_compile_options(holdfile PRIVATE ${VFSPD_WARNINGS})
+
+# Prints a registry key's access list, for the setup test.
+add_executable(regacl tests/e2e/regacl.cpp)
+target_compile_options(regacl PRIVATE ${VFSPD_WARNINGS})
+target_link_libraries(regacl PRIVATE advapi32)
 
 # A DLL that marks where it was loaded; a test plants it beside a copy of
 # vfspd.exe under a system DLL's name.

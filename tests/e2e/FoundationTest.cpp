@@ -3,8 +3,13 @@
 // the setup program.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <array>
 #include <filesystem>
+#include <regex>
 
 #include "Harness.h"
 #include "engine/core/Packet.h"
@@ -75,6 +80,10 @@ TEST(Endpoint, AnswersRequestsDropsMalformedOnesAndStopsCleanly) {
     r = c.Receive();
     ASSERT_TRUE(r);
     EXPECT_EQ(Decode(*r).sequence, 102);
+    // A client gone before its reply: the port-unreachable report that
+    // comes back is no receive error.
+    for (int i = 0; i < 3; ++i) Client(server.port).Send(Request(0x10, 0, 1, 0));
+    ASSERT_TRUE(c.Transact(Request(0x4A, 1, 103, 0)));
 
     EXPECT_EQ(server.Stop(), 0);
     std::string bad_line;
@@ -83,9 +92,12 @@ TEST(Endpoint, AnswersRequestsDropsMalformedOnesAndStopsCleanly) {
     EXPECT_EQ(bad_line, "");
     EXPECT_TRUE(HasLine(log, "[127.0.0.1]: Unsupported Command!")) << log;
     EXPECT_TRUE(HasLine(log, "[127.0.0.1]: Get version information")) << log;
-    // Two unsupported requests and one version; the dropped datagrams and
-    // the byes leave nothing.
-    EXPECT_EQ(bodies.size(), 3u) << log;
+    // The start and the stop, two unsupported requests and four versions;
+    // the dropped datagrams and the byes leave nothing.
+    const std::string port = std::to_string(server.port);
+    EXPECT_EQ(bodies.front(), "Serving UDP port " + port + ", root " + WinPath(server.root) + "\\, uploads only");
+    EXPECT_EQ(bodies.back(), "Stopped serving UDP port " + port);
+    EXPECT_EQ(bodies.size(), 8u) << log;
 }
 
 TEST(Endpoint, AFirstRunStoresTheDefaultsAndServesTheDefaultRoot) {
@@ -141,23 +153,52 @@ TEST(Endpoint, ExpandedPathsServeAndSettingsThatCannotServeBindOrServeNothing) {
     EXPECT_EQ(Raw(dword.port).Ask(0x42, Text("f")).DataText(), "Unable to open file: f");
     EXPECT_EQ(dword.Stop(), 0);
 
-    s.values.clear();
-    s.port = 0x10000u + FreeUdpPort();
+    // A port out of range, or stored as text or bytes (the default, 21, was
+    // bound), binds nothing; the box says why.
     s.awaitAnswer = false;
-    Server wrapped(s);
-    EXPECT_NE(Box().find("The port in the registry (" + std::to_string(*s.port) + ") cannot be used"), std::string::npos);
-    Client probe(wrapped.port);
-    probe.Send(Request(0x10, 0, 3, 0));
-    EXPECT_FALSE(probe.Receive(std::chrono::milliseconds(1500)));
-    EXPECT_EQ(wrapped.Stop(), 0);
+    const std::string free = std::to_string(FreeUdpPort());
+    for (const auto& [type, data, told] :
+         {std::array<std::string, 3>{"", "", ") cannot be used"}, {"REG_SZ", free, "stored as text (REG_SZ)"},
+          {"REG_BINARY", "4500", "stored as bytes (REG_BINARY)"}}) {
+        SCOPED_TRACE(type);
+        s.port = 0x10000u + std::stoul(free);
+        if (type.empty()) s.values.clear();
+        else s.values = {{"Server", "FSPPort", type, data}};
+        Server wrapped(s);
+        EXPECT_NE(Box().find(told), std::string::npos);
+        Client probe(wrapped.port);
+        probe.Send(Request(0x10, 0, 3, 0));
+        EXPECT_FALSE(probe.Receive(std::chrono::milliseconds(1500)));
+        EXPECT_EQ(wrapped.Stop(), 0);
+        // Left as the operator wrote it, to be mended.
+        if (!type.empty()) EXPECT_EQ(RegQuery("Software\\Quorvane\\VrelFSPd\\Server")["FSPPort"], data);
+    }
     unsetenv("VFSPD_E2E_BASE");
 }
 
+// Whether the settings key's access list lets every user (Users, Everyone,
+// Authenticated Users, Interactive) change it: an entry that allows any
+// of full control, writing, setting a value or making a key.
+bool UsersMayChangeSettings() {
+    std::string sddl;
+    RunWine({std::string(VFSPD_WIN_DIR) + "/regacl.exe", "SOFTWARE\\Quorvane\\VrelFSPd"}, "", &sddl);
+    static const std::regex ace(R"(\(A;[^;]*;([^;]*);[^;]*;[^;]*;(BU|WD|AU|IU)\))");
+    for (auto it = std::sregex_iterator(sddl.begin(), sddl.end(), ace); it != std::sregex_iterator(); ++it) {
+        const std::string rights = (*it)[1];
+        if (rights.rfind("0x", 0) == 0 ? (std::stoul(rights, nullptr, 16) & 0x500D0006ul) != 0
+                                      : std::regex_search(rights, std::regex("^(..)*(KA|KW|GA|GW|DC|LC|WD|WO)")))
+            return true;
+    }
+    return false;
+}
+
 // The setup program: a silent install, the installed copy serving from the
-// folder its Start-menu entry starts it in, and a silent uninstall.
+// folder its Start-menu entry starts it in, and a silent uninstall. Users
+// get the right to change the settings only when it is asked for.
 TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
     const std::string winDir = "C:\\vfspd-setup\\VrelFSPd";
     ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/vfspd-setup.exe", "/S", "/D=" + winDir}), 0);
+    EXPECT_FALSE(UsersMayChangeSettings());
     const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VrelFSPd";
     auto reg = RegQuery(key);
     EXPECT_EQ(reg["InstallLocation"], winDir);
@@ -186,6 +227,12 @@ TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
     EXPECT_FALSE(RegQuery("Software\\Quorvane\\VrelFSPd\\Server").empty());
     EXPECT_TRUE(HasLine(ReadFile(s.workDir + "/VFSPD.LOG"), "[127.0.0.1]: Get version information"));
     std::filesystem::remove_all(s.workDir);
+
+    ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/vfspd-setup.exe", "/S", "/USERSETTINGS", "/D=" + winDir}), 0);
+    EXPECT_TRUE(UsersMayChangeSettings());
+    std::filesystem::copy_file(OnC(winDir) + "/uninstall.exe", scratch.path + "/un.exe",
+                               std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(RunWine({scratch.path + "/un.exe", "/S", "_?=" + winDir}), 0);
 }
 
 // A client with upload rights plants its own ctl3d32.dll beside the
@@ -201,4 +248,32 @@ TEST(Endpoint, ADllPlantedBesideTheProgramIsNotLoaded) {
     Server server(s); // answering, so long past loading the library
     unsetenv("WINEDLLOVERRIDES");
     EXPECT_FALSE(Exists(server.workDir + "/planted-ran"));
+}
+
+// A second start (a second click on the Start-menu entry) while a client's
+// upload is under way ends at once and touches nothing: the upload folder,
+// the settings and the log stay as they are, and the upload installs.
+TEST(Endpoint, ASecondStartEndsAndLeavesTheServingCopyAlone) {
+    Server server;
+    Raw raw(server.port);
+    const std::string content = Pattern(5000, 4);
+    for (size_t at = 0; at < 4096; at += 1024) ExpectEmptyAck(raw.Ask(0x43, B(content.substr(at, 1024)), uint32_t(at)), 0x43, uint32_t(at));
+    ASSERT_EQ(TempFileCount(server.workDir), 1);
+    const std::string log = server.Log();
+    const auto settings = RegQuery("Software\\Quorvane\\VrelFSPd\\Server");
+    pid_t second = StartWine({std::string(VFSPD_WIN_DIR) + "/vfspd.exe"}, server.workDir);
+    int status = -1;
+    if (!WaitFor([&] { return waitpid(second, &status, WNOHANG) == second; }, std::chrono::seconds(30))) {
+        kill(second, SIGKILL);
+        waitpid(second, &status, 0);
+        ADD_FAILURE() << "the second copy did not end";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(TempFileCount(server.workDir), 1);
+    EXPECT_EQ(server.Log(), log);
+    EXPECT_EQ(RegQuery("Software\\Quorvane\\VrelFSPd\\Server"), settings);
+    ExpectEmptyAck(raw.Ask(0x43, B(content.substr(4096)), 4096), 0x43, 4096);
+    ExpectEmptyAck(raw.Ask(0x44, Text("big.bin")), 0x44);
+    EXPECT_TRUE(ReadFile(server.root + "/big.bin") == content);
+    EXPECT_EQ(server.Stop(), 0);
 }

@@ -12,8 +12,6 @@
 namespace {
 using DialogTest = GuiTest;
 
-const char kRestart[] = "Changes do not take effect until the daemon is restarted";
-
 std::string ItemText(HWND dialog, int id) {
     char text[512] = {};
     GetDlgItemTextA(dialog, id, text, sizeof(text));
@@ -55,10 +53,9 @@ TEST_F(DialogTest, ANewRootServesTheVeryNextRequest) {
         Press(dlg, IDOK);
     });
     EXPECT_EQ(Window().daemon.Configure(), 1);
-    ASSERT_EQ(driver.opened.size(), 2u);
-    EXPECT_EQ(driver.opened[1].caption, "VrelFSPd");
-    EXPECT_EQ(driver.opened[1].text, kRestart);
-    EXPECT_EQ(driver.opened[1].owner, driver.opened[0].hwnd); // owned by the dialog
+    // It takes effect at once: no word of a restart, and the status says so.
+    EXPECT_EQ(driver.opened.size(), 1u);
+    EXPECT_NE(StatusText(Window()).find("| root " + newRoot), std::string::npos) << StatusText(Window());
     // Stored as typed, without a backslash put on.
     EXPECT_EQ(std::string(Window().daemon.rootPath), newRoot);
     EXPECT_EQ(StoredText("RootPath"), newRoot);
@@ -72,13 +69,26 @@ TEST_F(DialogTest, ANewRootServesTheVeryNextRequest) {
     EXPECT_FALSE(FileExists(dir.File("new rootmade")));
 }
 
-// A port that is no number from 1 to 65535 or a root that cannot be
-// served is refused with a box; the dialog stays open, nothing is stored.
-TEST_F(DialogTest, APortOrRootThatCannotServeIsRefused) {
-    const std::pair<int, std::string> refused[] = {{IDC_PORT, "abc"}, {IDC_PORT, "0"}, {IDC_PORT, "65536"},
-                                                   {IDC_ROOT, ""},    {IDC_ROOT, "files"},  {IDC_ROOT, "C:\\srv\\..\\x"}};
+// A port that is no number from 1 to 65535 or cannot be bound, or a root
+// that cannot be served (no full path, missing, a file, the upload
+// folder), is refused with a box; the dialog stays open, nothing is
+// stored, and the port bound serves on. A port that binds is bound at once.
+TEST_F(DialogTest, APortOrRootThatCannotServeIsRefusedAndANewPortBindsAtOnce) {
+    WriteFileText(dir.File("file"), "a file");
+    char uploads[MAX_PATH];
+    GetFullPathNameA(fsp::kUploadFolder, sizeof(uploads), uploads, nullptr); // made at the bind
+    SOCKET busy = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(FreeUdpPort());
+    ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    const std::pair<int, std::string> refused[] = {
+        {IDC_PORT, "abc"}, {IDC_PORT, "0"}, {IDC_PORT, "65536"}, {IDC_PORT, std::to_string(ntohs(a.sin_port))},
+        {IDC_ROOT, ""}, {IDC_ROOT, "files"}, {IDC_ROOT, "C:\\srv\\..\\x"}, {IDC_ROOT, dir.File("missing")},
+        {IDC_ROOT, dir.File("file")}, {IDC_ROOT, uploads}};
     Open();
     const std::string held = Window().daemon.rootPath;
+    const uint16_t next = FreeUdpPort();
     int stayedOpen = 0;
     DialogDriver driver;
     driver.Then([&](HWND dlg) {
@@ -92,16 +102,32 @@ TEST_F(DialogTest, APortOrRootThatCannotServeIsRefused) {
                           StoredText("RootPath") == settings.root;
             TypeInto(dlg, id, id == IDC_PORT ? std::to_string(settings.port) : held);
         }
-        TypeInto(dlg, IDC_PORT, " 65535 ");
+        TypeInto(dlg, IDC_PORT, " " + std::to_string(next) + " ");
         Press(dlg, IDOK);
     });
     EXPECT_EQ(Window().daemon.Configure(), 1);
-    EXPECT_EQ(stayedOpen, 6);
-    ASSERT_EQ(driver.opened.size(), 8u); // a box for each, then the restart notice
+    closesocket(busy);
+    EXPECT_EQ(stayedOpen, 10);
+    ASSERT_EQ(driver.opened.size(), 11u); // a box for each, no restart notice
     EXPECT_EQ(driver.opened[1].text, "The port must be a number from 1 to 65535.");
+    EXPECT_EQ(driver.opened[4].text, "UDP port " + std::to_string(ntohs(a.sin_port)) + " is in use by another program. UDP port " +
+                                         std::to_string(settings.port) + " stays bound and serves.\n\nClose the program "
+                                         "that uses it, or choose another port.");
     EXPECT_EQ(driver.opened[5].text.rfind("The server root must be a full path", 0), 0u);
-    EXPECT_EQ(StoredFlag("FSPPort"), 65535ul);
+    EXPECT_EQ(driver.opened[8].text.rfind("This root cannot be served: the root " + dir.File("missing") + " does not exist.", 0), 0u);
+    EXPECT_NE(driver.opened[9].text.find("is a file, not a folder"), std::string::npos);
+    EXPECT_NE(driver.opened[10].text.find("lies in the upload folder"), std::string::npos);
+    EXPECT_EQ(StoredFlag("FSPPort"), next);
     EXPECT_EQ(StoredText("RootPath"), held);
+    // Served on the new port at once; the old one is free.
+    UdpClient client(next);
+    client.Send(fsp::CC_BYE);
+    EXPECT_EQ(client.Receive(), fsp::CC_BYE);
+    EXPECT_EQ(StatusText(Window()).rfind("UDP port " + std::to_string(next) + " | uploads only | root ", 0), 0u);
+    SOCKET old = socket(AF_INET, SOCK_DGRAM, 0);
+    a.sin_port = htons(uint16_t(settings.port));
+    EXPECT_EQ(bind(old, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    closesocket(old);
 }
 
 TEST_F(DialogTest, CancelAndTheCloseBoxStoreNothing) {
@@ -159,8 +185,9 @@ TEST_F(DialogTest, TheAboutBoxShowsItsIconsAndEndsWithOne) {
             Press(dlg, IDOK);
         })
         .Then([](HWND dlg) { CloseBox(dlg); })
-        .Then([](HWND dlg) { PressKey(dlg, IDOK, VK_RETURN); });
-    for (int i = 0; i < 3; ++i)
+        .Then([](HWND dlg) { PressKey(dlg, IDOK, VK_RETURN); })
+        .Then([](HWND dlg) { PressKey(dlg, IDOK, VK_ESCAPE); });
+    for (int i = 0; i < 4; ++i)
         EXPECT_EQ(DialogBoxParamA(Main::hInstance, "ABOUT_DIALOG", Hwnd(), AboutDlgProc, 0), 1);
     EXPECT_EQ(icons, 2);
 }
@@ -175,7 +202,7 @@ TEST_F(DialogTest, AMissingHelpFileIsToldWithWhereItWasLookedFor) {
     EXPECT_NE(driver.opened[0].text.find(dir.File("VFSPD.CHM")), std::string::npos) << driver.opened[0].text;
 }
 
-TEST_F(DialogTest, ALookupOfLoopbackNamesTheHostAndEscapeLeavesTheDialogOpen) {
+TEST_F(DialogTest, ALookupOfLoopbackNamesTheHostAndEscapeOrCancelStartNone) {
     Open();
     in_addr loopback;
     loopback.s_addr = inet_addr("127.0.0.1");
@@ -183,22 +210,19 @@ TEST_F(DialogTest, ALookupOfLoopbackNamesTheHostAndEscapeLeavesTheDialogOpen) {
     ASSERT_NE(known, nullptr);
     std::string expected = known->h_name;
 
-    bool openAfterEscape = false;
     DialogDriver driver;
-    driver.Then([&](HWND dlg) {
+    driver.Then([](HWND dlg) { PressKey(dlg, IDC_DNSADDR, VK_ESCAPE); }).Then([](HWND dlg) { Press(dlg, IDCANCEL); });
+    driver.Then([](HWND dlg) {
         TypeInto(dlg, IDC_DNSADDR, "127.0.0.1");
-        PressKey(dlg, IDC_DNSADDR, VK_ESCAPE);
-        driver.Later(dlg, [&](HWND d) {
-            openAfterEscape = IsWindowVisible(d) != 0;
-            PressKey(d, IDC_DNSADDR, VK_RETURN);
-        });
+        PressKey(dlg, IDC_DNSADDR, VK_RETURN);
     });
+    EXPECT_EQ(Window().daemon.DNSLookup(), nullptr);
+    EXPECT_EQ(Window().daemon.DNSLookup(), nullptr);
     EXPECT_NE(Window().daemon.DNSLookup(), nullptr);
-    EXPECT_TRUE(openAfterEscape);
-    ASSERT_TRUE(PumpUntil([&] { return driver.opened.size() == 2; }, 30000));
-    EXPECT_EQ(driver.opened[1].caption, "DNS Lookup");
-    EXPECT_EQ(driver.opened[1].text, expected);
-    EXPECT_EQ(driver.opened[1].owner, Hwnd());
+    ASSERT_TRUE(PumpUntil([&] { return driver.opened.size() == 4; }, 30000));
+    EXPECT_EQ(driver.opened[3].caption, "DNS Lookup");
+    EXPECT_EQ(driver.opened[3].text, expected);
+    EXPECT_EQ(driver.opened[3].owner, Hwnd());
 }
 
 TEST_F(DialogTest, TextThatIsNoAddressCannotBeResolved) {

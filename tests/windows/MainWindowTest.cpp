@@ -256,3 +256,76 @@ TEST_F(MainWindowTest, TheViewersAreTheSystemsOwn) {
     }
     EXPECT_TRUE(Window().daemon.eventLog.IsOpen()); // open again after the flush
 }
+
+// The status bar under the band says whether and what is served, in each
+// state, as soon as it changes; the log tells the same story. A port in
+// use leaves the window up, not serving, until one is set that binds.
+TEST_F(MainWindowTest, TheStatusBarAndTheLogSayWhetherAndWhatIsServed) {
+    SOCKET busy = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(settings.port));
+    ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    const std::string port = std::to_string(settings.port), root = " | root " + settings.root + "\\";
+    {
+        DialogDriver boxes;
+        Open();
+        ASSERT_EQ(boxes.opened.size(), 1u);
+        EXPECT_EQ(boxes.opened[0].text, "VrelFSPd is not serving: UDP port " + port + " is in use by another program.\n\n"
+                  "Close the program that uses it, or choose another port with Security > Configuration: a port is "
+                  "bound as soon as it is set there.");
+    }
+    EXPECT_EQ(StatusText(Window()), "Not serving: UDP port " + port + " is in use by another program | UDP port " + port +
+                                        " (not bound) | uploads only" + root);
+    MSG quit;
+    EXPECT_FALSE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)); // the window stays
+    closesocket(busy);
+    {
+        DialogDriver driver;
+        driver.Then([](HWND dlg) { Press(dlg, IDOK); }); // the same port, free now
+        SendMessageA(Hwnd(), WM_COMMAND, IDM_CONFIG, 0);
+        EXPECT_EQ(driver.opened.size(), 1u);
+    }
+    EXPECT_EQ(StatusText(Window()), "UDP port " + port + " | uploads only" + root);
+    // Below the band, which keeps its place; the window grew by the bar.
+    RECT bar, area, frame;
+    GetWindowRect(Window().statusBar, &bar);
+    GetClientRect(Hwnd(), &area);
+    GetWindowRect(Hwnd(), &frame);
+    MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&bar), 2);
+    EXPECT_GE(bar.top, 160);
+    EXPECT_EQ(bar.bottom, area.bottom);
+    EXPECT_EQ(frame.bottom - frame.top, 210 + bar.bottom - bar.top);
+    EXPECT_EQ(frame.right - frame.left, 362);
+
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_READWRITE, 0);
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_ACCEPT, 0);
+    EXPECT_EQ(StatusText(Window()), "Not serving: Accept Incoming Requests is off | UDP port " + port + " | read and write" + root);
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_ACCEPT, 0);
+    // A root removed while running shows within the check's second, and
+    // at once on a refused request; put back, it serves again.
+    ASSERT_TRUE(RemoveDirectoryA(settings.root.c_str()));
+    const std::string gone = "Not serving: the root " + settings.root + "\\ does not exist | UDP port " + port;
+    EXPECT_TRUE(PumpUntil([&] { return StatusText(Window()).rfind(gone, 0) == 0; }, 3000)) << StatusText(Window());
+    CreateDirectoryA(settings.root.c_str(), nullptr);
+    UdpClient client(uint16_t(settings.port));
+    client.Send(fsp::CC_GET_FILE, "missing");
+    ASSERT_EQ(client.Receive(), fsp::CC_ERR);
+    EXPECT_TRUE(PumpUntil([&] { return StatusText(Window()) == "UDP port " + port + " | read and write" + root; }, 50));
+    window.reset();
+
+    std::vector<std::string> lines;
+    std::string log = ReadFileText(settings.log);
+    for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+        if (log[at + 25] != '[') lines.push_back(log.substr(at + 25, end - at - 25));
+    const std::vector<std::string> expected = {
+        "Not serving: UDP port " + port + " is in use by another program | UDP port " + port + " (not bound) | uploads only" + root,
+        "Serving UDP port " + port + ", root " + settings.root + "\\, uploads only",
+        "Setting changed: Access from uploads only to read and write",
+        "Setting changed: Accept Incoming Requests from on to off",
+        "Setting changed: Accept Incoming Requests from off to on",
+        "Not serving: the root " + settings.root + "\\ does not exist",
+        "Serving UDP port " + port + ", root " + settings.root + "\\, read and write",
+        "Stopped serving UDP port " + port};
+    EXPECT_EQ(lines, expected);
+}
