@@ -18,7 +18,7 @@ target_include_directories(vfspd_core_sanitized PUBLIC ${CMAKE_CURRENT_LIST_DIR}
 # build with a word on what to do.
 set(VFSPD_WIN_DIR "${CMAKE_BINARY_DIR}/../win" CACHE PATH "Windows build tree holding vfspd.exe")
 add_custom_target(windows_programs
-  COMMAND ${CMAKE_COMMAND} -DWIN_DIR=${VFSPD_WIN_DIR} "-DTARGETS=vfspd;closewin;holdfile;planted;regacl"
+  COMMAND ${CMAKE_COMMAND} -DWIN_DIR=${VFSPD_WIN_DIR} "-DTARGETS=vfspd;closewin;holdfile;planted"
           -P ${CMAKE_CURRENT_LIST_DIR}/build-windows.cmake
   USES_TERMINAL VERBATIM)
 

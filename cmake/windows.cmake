@@ -37,15 +37,11 @@ target_link_libraries(vfspd PRIVATE vfspd_win)
 # operator would.
 add_executable(closewin tests/e2e/closewin.cpp)
 target_compile_options(closewin PRIVATE ${VFSPD_WARNINGS})
+target_link_libraries(closewin PRIVATE advapi32)
 
 # Holds a file open with no sharing while a fault test runs.
 add_executable(holdfile tests/e2e/holdfile.cpp)
 target_compile_options(holdfile PRIVATE ${VFSPD_WARNINGS})
-
-# Prints a registry key's access list, for the setup test.
-add_executable(regacl tests/e2e/regacl.cpp)
-target_compile_options(regacl PRIVATE ${VFSPD_WARNINGS})
-target_link_libraries(regacl PRIVATE advapi32)
 
 # A DLL that marks where it was loaded; a test plants it beside a copy of
 # vfspd.exe under a system DLL's name.

@@ -292,6 +292,9 @@ void FSPDaemon::SetupSockets(HWND window) {
         BindPort(port, bindText, sizeof(bindText));
     } else {
         std::snprintf(notBound, sizeof(notBound), "the port in the settings cannot be used");
+        // The name lookups and the window's address texts need it all the same.
+        WSADATA wsaData;
+        wsaStarted = WSAStartup(MAKEWORD(2, 2), &wsaData) == 0;
     }
     char rootText[2 * fsp::kMaxPath + 256];
     CheckRoot(rootText, sizeof(rootText));

@@ -122,8 +122,7 @@ TEST(Faults, RootMissingOrAFile) {
     s.rootPath = WinPath(root);
     Server server(s);
     Raw raw(server.port);
-    // Told at the start; what becomes of the root later, the status bar says.
-    std::string box;
+    std::string box; // told at the start; what becomes of the root later, the status bar says
     EXPECT_TRUE(WaitFor([&] { return RunWine({kWin + "/closewin.exe", "--dismiss", "VrelFSPd"}, "", &box) == 0; }));
     EXPECT_EQ(box.rfind("VrelFSPd cannot serve files: the root " + WinPath(root) + "\\ does not exist.", 0), 0u) << box;
 

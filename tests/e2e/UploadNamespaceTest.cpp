@@ -86,8 +86,7 @@ std::vector<std::string> ClientLines(const Server& server) {
     std::string bad;
     std::vector<std::string> out;
     for (const std::string& b : LogBodies(server.Log(), &bad)) {
-        // The server's own lines at its start and stop.
-        if (b.rfind("Serving UDP port ", 0) == 0 || b.rfind("Stopped serving UDP port ", 0) == 0) continue;
+        if (b.rfind("Serving UDP port ", 0) == 0 /* the server's own lines */ || b.rfind("Stopped serving UDP port ", 0) == 0) continue;
         const std::string tag = "[127.0.0.1]: ";
         out.push_back(b.compare(0, tag.size(), tag) == 0 ? b.substr(tag.size()) : "?" + b);
     }

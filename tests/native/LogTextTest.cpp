@@ -57,8 +57,7 @@ TEST(LogLine, ControlCharactersOfClientTextAreEscaped) {
     EXPECT_STREQ(out, "\\x5Cx0D Z:\\r\\f");
     EscapeControl("a\xE2\x80\xAEtxt.exe\xD8\x9C\xE2\x81\xA6\xE2\x81\xA9\xE2\x80\x8E\xE2\x81\xA5", out, sizeof(out));
     EXPECT_STREQ(out, "a\\xE2\\x80\\xAEtxt.exe\\xD8\\x9C\\xE2\\x81\\xA6\\xE2\\x81\\xA9\\xE2\\x80\\x8E\xE2\x81\xA5");
-    // So are the invisible format characters (U+200B, U+FEFF, U+2060, U+180E, U+206A, U+206F, U+FFF9,
-    // U+FFFB, U+E0001); their neighbours (U+200A, U+2070, U+FFFC) stay.
+    // So are the invisible format characters; their neighbours (U+200A, U+2070, U+FFFC) stay.
     EscapeControl("\xE2\x80\x8B\xEF\xBB\xBF\xE2\x81\xA0\xE1\xA0\x8E\xE2\x81\xAA\xE2\x81\xAF\xEF\xBF\xB9\xEF\xBF\xBB"
                   "\xF3\xA0\x80\x81\xE2\x80\x8A\xE2\x81\xB0\xEF\xBF\xBC", out, sizeof(out));
     EXPECT_STREQ(out, "\\xE2\\x80\\x8B\\xEF\\xBB\\xBF\\xE2\\x81\\xA0\\xE1\\xA0\\x8E\\xE2\\x81\\xAA\\xE2\\x81\\xAF"
@@ -71,32 +70,15 @@ TEST(LogLine, ControlCharactersOfClientTextAreEscaped) {
     EXPECT_STREQ(small, "abcde");
 }
 
-// The status bar's one line: each state in its words, and cut between
-// characters.
+// The status bar's one line: each state in its words, cut between characters.
 TEST(StatusLine, EachStateInItsWords) {
-    char out[512];
-    ServerStatus s;
-    s.port = 21;
-    s.bound = 1;
-    s.root = "C:\\fsp\\";
-    FormatStatus(s, out, sizeof(out));
-    EXPECT_STREQ(out, "UDP port 21 | read only | root C:\\fsp\\");
-    s.uploadOnly = 1;
-    s.accessFiles = 1;
-    FormatStatus(s, out, sizeof(out));
-    EXPECT_STREQ(out, "UDP port 21 | uploads only, access files | root C:\\fsp\\");
-    s.readWrite = 8;
-    s.accessFiles = 0;
-    s.bound = 0;
-    s.notBound = "UDP port 21 is in use by another program";
-    s.rootProblem = "the root does not exist";
-    s.acceptRequests = 0;
-    EXPECT_FALSE(Serving(s));
-    FormatStatus(s, out, sizeof(out));
-    EXPECT_STREQ(out, "Not serving: UDP port 21 is in use by another program; the root does not exist; Accept Incoming "
-                      "Requests is off | UDP port 21 (not bound) | read and write | root C:\\fsp\\");
-    s = ServerStatus();
-    s.root = "Z:\\caf\xC3\xA9";
-    EXPECT_EQ(FormatStatus(s, out, 82), 80u); // the "é" does not fit whole
-    EXPECT_STREQ(out, "Not serving: no port is bound | UDP port 0 (not bound) | read only | root Z:\\caf");
+    std::string out(512, '\0');
+    auto line = [&](const ServerStatus& s, size_t cap = 512) { return out.substr(0, FormatStatus(s, &out[0], cap)); };
+    EXPECT_EQ(line({21, 1, "C:\\fsp\\"}), "UDP port 21 | read only | root C:\\fsp\\");
+    EXPECT_EQ(line({21, 1, "C:\\fsp\\", 1, 0, 1}), "UDP port 21 | uploads only, access files | root C:\\fsp\\");
+    const ServerStatus down{21, 0, "C:\\fsp\\", 1, 8, 0, 0, "UDP port 21 is in use by another program", "the root does not exist"};
+    EXPECT_FALSE(Serving(down));
+    EXPECT_EQ(line(down), "Not serving: UDP port 21 is in use by another program; the root does not exist; Accept "
+                          "Incoming Requests is off | UDP port 21 (not bound) | read and write | root C:\\fsp\\");
+    EXPECT_EQ(line({0, 0, "Z:\\caf\xC3\xA9"}, 82), "Not serving: no port is bound | UDP port 0 (not bound) | read only | root Z:\\caf");
 }

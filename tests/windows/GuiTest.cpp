@@ -1,7 +1,6 @@
 #include "GuiTest.h"
 
 #include <commctrl.h>
-
 #include <cstring>
 
 #include "../../engine/core/Packet.h"
@@ -190,8 +189,7 @@ std::string Caption(HWND window) {
 }
 
 std::string StatusText(MainWindow& window) {
-    // What was posted to the window so far is shown first.
-    PumpUntil([] { return !GetQueueStatus(QS_ALLINPUT); }, 200);
+    PumpUntil([] { return !GetQueueStatus(QS_ALLINPUT); }, 200); // what was posted so far first
     char text[512] = {};
     SendMessageA(window.statusBar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
     return text;
