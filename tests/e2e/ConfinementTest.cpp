@@ -197,6 +197,7 @@ TEST(Confinement, TheUploadFolderIsNeverServed) {
     Settings s;
     s.workDir = work.path;
     s.rootPath = WinPath(work.path);
+    s.flags["ReadWrite"] = 1;
     Server server(s);
     Raw owner(server.port), other(server.port);
     ExpectEmptyAck(owner.Ask(0x43, B("secret piece")), 0x43);
