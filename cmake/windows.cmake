@@ -26,7 +26,7 @@ add_library(vfspd_win STATIC
 )
 target_compile_options(vfspd_win PRIVATE ${VFSPD_WARNINGS})
 target_compile_definitions(vfspd_win PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
-target_link_libraries(vfspd_win PUBLIC ws2_32 gdi32 user32 advapi32 kernel32)
+target_link_libraries(vfspd_win PUBLIC ws2_32 comctl32 gdi32 user32 advapi32 kernel32)
 
 # The resource script pulls in the icon and the logo (ui/res/make_images.py).
 set_source_files_properties(ui/vfspd.rc PROPERTIES OBJECT_DEPENDS
@@ -39,6 +39,7 @@ target_link_libraries(vfspd PRIVATE vfspd_win)
 # operator would.
 add_executable(closewin tests/e2e/closewin.cpp)
 target_compile_options(closewin PRIVATE ${VFSPD_WARNINGS})
+target_link_libraries(closewin PRIVATE advapi32)
 
 # Holds a file open with no sharing while a fault test runs.
 add_executable(holdfile tests/e2e/holdfile.cpp)

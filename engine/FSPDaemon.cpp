@@ -1,6 +1,8 @@
 // The endpoint, the dispatcher and the reply path.
 #include "FSPDaemon.h"
 
+#include <mswsock.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -45,21 +47,226 @@ constexpr bool HandlersFollowPolicy() {
 }
 static_assert(HandlersFollowPolicy(), "one handler per row of the access table, in its order");
 
-void SocketError(HWND owner, const char* format) {
-    char text[160];
-    std::snprintf(text, sizeof(text), format, WSAGetLastError());
-    MessageBoxA(owner, text, "VrelFSPd", MB_OK);
-    PostQuitMessage(0);
+// The system's words for an error, without the final full stop and line end.
+void SystemText(unsigned long error, char* out, size_t size) {
+    out[0] = '\0';
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, out,
+                   static_cast<DWORD>(size), nullptr);
+    for (size_t n = std::strlen(out); n && std::strchr("\r\n. ", out[n - 1]); --n) out[n - 1] = '\0';
+    if (!out[0]) std::snprintf(out, size, "error %lu", error);
+}
+
+// The cause of a failed bind in words, and what the operator can do.
+void BindFailure(int port, int code, char* cause, size_t causeSize, const char** remedy) {
+    switch (code) {
+    case WSAEADDRINUSE:
+        std::snprintf(cause, causeSize, "UDP port %d is in use by another program", port);
+        *remedy = "Close the program that uses it, or choose another port";
+        break;
+    case WSAEACCES:
+        std::snprintf(cause, causeSize, "UDP port %d may not be used: it needs administrator rights or is "
+                      "kept by the system", port);
+        *remedy = "Start VrelFSPd as an administrator, or choose another port (above 1023)";
+        break;
+    case WSAEADDRNOTAVAIL:
+        std::snprintf(cause, causeSize, "UDP port %d is not available on this computer", port);
+        *remedy = "Choose another port";
+        break;
+    default:
+        std::snprintf(cause, causeSize, "UDP port %d cannot be bound (Windows Sockets error %d)", port, code);
+        *remedy = "Check the network set-up, or choose another port";
+        break;
+    }
+}
+
+// Whether path lies at or below folder (both full paths), as the file
+// system compares names: the long names, without regard to case.
+bool Within(const char* path, const char* folder) {
+    char a[fsp::kMaxPath], b[fsp::kMaxPath];
+    const char* names[2] = {path, folder};
+    char* longNames[2] = {a, b};
+    for (int i = 0; i < 2; ++i) {
+        DWORD n = GetFullPathNameA(names[i], fsp::kMaxPath, longNames[i], nullptr);
+        if (n == 0 || n >= fsp::kMaxPath) return false;
+        char full[fsp::kMaxPath];
+        n = GetLongPathNameA(longNames[i], full, sizeof(full));
+        if (n > 0 && n < sizeof(full)) std::memcpy(longNames[i], full, n + 1);
+        size_t length = std::strlen(longNames[i]);
+        if (length && longNames[i][length - 1] == '\\') longNames[i][length - 1] = '\0';
+    }
+    size_t n = std::strlen(b);
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a, int(std::min(n, std::strlen(a))), b, int(n)) ==
+               CSTR_EQUAL &&
+           (a[n] == '\0' || a[n] == '\\');
 }
 } // namespace
 
 FSPDaemon::FSPDaemon() { acceptRequests = 1; }
 
 FSPDaemon::~FSPDaemon() {
-    if (serverSocket != INVALID_SOCKET) closesocket(serverSocket);
+    if (serverSocket != INVALID_SOCKET) {
+        closesocket(serverSocket);
+        char text[64];
+        std::snprintf(text, sizeof(text), "Stopped serving UDP port %d", boundPort);
+        LogServer(text);
+    }
     if (wsaStarted) WSACleanup();
     // eventLog and then uploadCache are destroyed after this body, in
     // reverse order of declaration.
+}
+
+int FSPDaemon::BindPort(int newPort, char* why, size_t whySize) {
+    char cause[sizeof(notBound)] = "";
+    const char* remedy = "Check the network set-up, or choose another port";
+    SOCKET s = INVALID_SOCKET;
+    if (!wsaStarted) {
+        WSADATA wsaData;
+        if (WSAStartup(MAKEWORD(2, 2), &wsaData) == 0) wsaStarted = true;
+        else std::snprintf(cause, sizeof(cause), "No TCP found! (Windows Sockets cannot be started)");
+    }
+    if (wsaStarted && (s = socket(AF_INET, SOCK_DGRAM, 0)) == INVALID_SOCKET)
+        std::snprintf(cause, sizeof(cause), "no socket can be made (Windows Sockets error %d)", WSAGetLastError());
+    if (s != INVALID_SOCKET) {
+        // A reply to a client whose port has closed comes back as an ICMP
+        // report, which Windows hands to the next receive as error 10054:
+        // the socket is told to drop those.
+        BOOL report = FALSE;
+        DWORD returned = 0;
+        WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &returned, nullptr, nullptr);
+        sockaddr_in local = {};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+        local.sin_port = htons(static_cast<u_short>(newPort));
+        if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR)
+            BindFailure(newPort, WSAGetLastError(), cause, sizeof(cause), &remedy);
+        else if (WSAAsyncSelect(s, hWnd, WM_FSP_SOCKET, FD_READ) == SOCKET_ERROR)
+            std::snprintf(cause, sizeof(cause), "datagrams cannot be received (Windows Sockets error %d)",
+                          WSAGetLastError());
+    }
+    if (cause[0]) {
+        if (s != INVALID_SOCKET) closesocket(s);
+        if (serverSocket != INVALID_SOCKET) {
+            std::snprintf(why, whySize, "%s. UDP port %d stays bound and serves.\n\n%s.", cause, boundPort, remedy);
+        } else {
+            std::memcpy(notBound, cause, sizeof(notBound));
+            std::snprintf(why, whySize,
+                          "VrelFSPd is not serving: %s.\n\n%s with Security > Configuration: a port is bound as "
+                          "soon as it is set there.",
+                          cause, remedy);
+        }
+        return 0;
+    }
+    // Only the copy that owns the port clears what an earlier run left in
+    // the upload folder, and before a datagram of the new socket is read
+    // (none is until the window's messages are handled again).
+    uploadCache.Start(rootUsable ? rootPath : nullptr);
+    if (serverSocket != INVALID_SOCKET) {
+        closesocket(serverSocket);
+        char text[64];
+        std::snprintf(text, sizeof(text), "Stopped serving UDP port %d", boundPort);
+        LogServer(text);
+    }
+    serverSocket = s;
+    boundPort = newPort;
+    notBound[0] = '\0';
+    return 1;
+}
+
+int FSPDaemon::JudgeRoot(const char* root, char* problem, size_t size) {
+    problem[0] = '\0';
+    DWORD attributes = GetFileAttributesA(root);
+    DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME) {
+        std::snprintf(problem, size, "the root %s does not exist", root);
+    } else if (error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME || error == ERROR_NETNAME_DELETED ||
+               error == ERROR_NOT_READY || error == ERROR_UNEXP_NET_ERR || error == ERROR_NETWORK_UNREACHABLE) {
+        std::snprintf(problem, size, "the root %s cannot be reached", root);
+    } else if (error) {
+        char reason[160];
+        SystemText(error, reason, sizeof(reason));
+        std::snprintf(problem, size, "the root %s cannot be read (%s)", root, reason);
+    } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        std::snprintf(problem, size, "the root %s is a file, not a folder", root);
+    } else if (RootInUploadFolder(root)) {
+        // What lies there is other clients' unfinished uploads.
+        std::snprintf(problem, size, "the root %s lies in the upload folder %s", root, fsp::kUploadFolder);
+    }
+    return problem[0] ? 0 : 1;
+}
+
+int FSPDaemon::CheckRoot(char* why, size_t whySize) {
+    char problem[sizeof(rootProblem)] = "";
+    if (!rootUsable) std::snprintf(problem, sizeof(problem), "the root in the settings cannot be served");
+    else JudgeRoot(rootPath, problem, sizeof(problem));
+    // Other clients' unfinished uploads are never served.
+    rootInUploadFolder = rootUsable && RootInUploadFolder(rootPath);
+    if (why && whySize) {
+        why[0] = '\0';
+        if (problem[0])
+            std::snprintf(why, whySize, "VrelFSPd cannot serve files: %s.\n\nSet a root that is an existing folder "
+                          "(outside %s in the working directory) with Security > Configuration.%s",
+                          problem, fsp::kUploadFolder,
+                          rootUsable ? " A root that comes back is served again without a restart." : "");
+    }
+    if (std::strcmp(problem, rootProblem) != 0) {
+        std::memcpy(rootProblem, problem, sizeof(rootProblem));
+        if (hWnd) PostMessageA(hWnd, WM_FSP_STATUS, 0, 0);
+        if (logged.known) { // once the start is logged
+            if (problem[0]) {
+                char text[sizeof(rootProblem) + 16];
+                std::snprintf(text, sizeof(text), "Not serving: %s", problem);
+                LogServer(text);
+            } else {
+                LogServing();
+            }
+        }
+    }
+    return problem[0] ? 0 : 1;
+}
+
+bool FSPDaemon::RootInUploadFolder(const char* root) {
+    // Judged once per root: the working directory does not change.
+    if (std::strcmp(rootJudged, root) != 0) {
+        std::snprintf(rootJudged, sizeof(rootJudged), "%s", root);
+        char folder[fsp::kMaxPath];
+        DWORD n = GetFullPathNameA(fsp::kUploadFolder, sizeof(folder), folder, nullptr);
+        rootInUploads = n > 0 && n < sizeof(folder) && Within(root, folder);
+    }
+    return rootInUploads;
+}
+
+fsp::ServerStatus FSPDaemon::Status() const {
+    fsp::ServerStatus s;
+    s.port = port;
+    s.bound = serverSocket != INVALID_SOCKET && boundPort == port;
+    s.root = rootPath;
+    s.uploadOnly = uploadOnly;
+    s.readWrite = readWrite;
+    s.acceptRequests = acceptRequests;
+    s.notBound = notBound;
+    s.rootProblem = rootProblem;
+    s.accessFiles = accessFiles;
+    return s;
+}
+
+void FSPDaemon::LogServing() {
+    fsp::ServerStatus s = Status();
+    char text[fsp::kPlainLineSize];
+    if (fsp::Serving(s)) {
+        std::snprintf(text, sizeof(text), "Serving UDP port %d, root %s, %s%s", port, rootPath,
+                      fsp::AccessLevel(uploadOnly, readWrite), accessFiles ? ", access files" : "");
+    } else {
+        // The status line says why, and what would be served.
+        fsp::FormatStatus(s, text, sizeof(text));
+    }
+    LogServer(text);
+}
+
+void FSPDaemon::LogServer(const char* text) {
+    if (!eventLog.IsOpen()) return;
+    char safe[fsp::kPlainLineSize];
+    fsp::EscapeControl(text, safe, sizeof(safe));
+    eventLog.Log(safe);
 }
 
 void FSPDaemon::SetupSockets(HWND window) {
@@ -68,8 +275,6 @@ void FSPDaemon::SetupSockets(HWND window) {
     serverSocket = INVALID_SOCKET;
 
     LoadSettings();
-    // Clears out what an earlier run left in the upload folder.
-    uploadCache.Start(rootUsable ? rootPath : nullptr);
     // The root is kept with a final backslash, as the configuration dialog
     // shows it (BuildLocalPath joins either form); a usable root has room.
     size_t n = std::strlen(rootPath);
@@ -80,47 +285,41 @@ void FSPDaemon::SetupSockets(HWND window) {
     SetStatus(GetMenu(hWnd));
 
     // A port outside 1 to 65535 would bind another one (its low 16 bits,
-    // or any free port for 0), where no client looks: bind nothing.
-    const bool portUsable = port >= 1 && port <= 65535;
+    // or any free port for 0), where no client looks: bind nothing. Nor
+    // is a failed bind the end: the window stays, and a port set in the
+    // configuration dialog is bound at once.
+    const bool portUsable = !portOfOtherType && port >= 1 && port <= 65535;
+    char bindText[512] = "";
     if (portUsable) {
+        BindPort(port, bindText, sizeof(bindText));
+    } else {
+        std::snprintf(notBound, sizeof(notBound), "the port in the settings cannot be used");
+        // The name lookups and the window's address texts need it all the same.
         WSADATA wsaData;
-        if (WSAStartup(MAKEWORD(1, 1), &wsaData) != 0) {
-            MessageBoxA(hWnd, "No TCP found!", "VrelFSPd", MB_OK);
-            PostQuitMessage(0);
-            return;
-        }
-        wsaStarted = true;
-        serverSocket = socket(AF_INET, SOCK_DGRAM, 0);
-        if (serverSocket == INVALID_SOCKET) {
-            SocketError(hWnd, "Windows Socket error %d:  Could not create server socket.");
-            return;
-        }
-        sockaddr_in local = {};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_ANY);
-        local.sin_port = htons(static_cast<u_short>(port));
-        if (bind(serverSocket, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
-            SocketError(hWnd, "Windows Socket error %d:  Couldn't bind the server socket.");
-            return;
-        }
-        if (WSAAsyncSelect(serverSocket, hWnd, WM_FSP_SOCKET, FD_READ) == SOCKET_ERROR) {
-            SocketError(hWnd,
-                        "Windows Socket error %d:  WSAAsyncSelect code did not work for the server.");
-            return;
-        }
+        wsaStarted = WSAStartup(MAKEWORD(2, 2), &wsaData) == 0;
     }
+    char rootText[2 * fsp::kMaxPath + 256];
+    CheckRoot(rootText, sizeof(rootText));
     // Only now, with the socket serving: requests are answered while the
     // box waits for the operator.
-    if (logging && !eventLog.StartLogFile(logPath))
-        MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
+    if (logging) StartLog();
+    LogServing();
+    LogChanges(); // what is logged from here on is a change
     if (unsavedError) TellUnsaved(unsavedError);
     char text[512];
     if (!portUsable) {
-        std::snprintf(text, sizeof(text),
-                      "The port in the registry (%d) cannot be used: it must be a number from 1 to "
-                      "65535. Nothing is served until one is set with Security > Configuration and "
-                      "VrelFSPd is started again.",
-                      port);
+        if (portOfOtherType)
+            std::snprintf(text, sizeof(text),
+                          "The port in the registry (FSPPort) cannot be used: it is stored as %s, not as a "
+                          "number (REG_DWORD) from 1 to 65535. Nothing is served until one is set with "
+                          "Security > Configuration.",
+                          portType == REG_SZ ? "text (REG_SZ)" : portType == REG_BINARY ? "bytes (REG_BINARY)"
+                                                                                           : "another type");
+        else
+            std::snprintf(text, sizeof(text),
+                          "The port in the registry (%d) cannot be used: it must be a number from 1 to "
+                          "65535. Nothing is served until one is set with Security > Configuration.",
+                          port);
         MessageBoxA(hWnd, text, "VrelFSPd", MB_OK | MB_ICONWARNING);
     }
     if (!fsp::UsablePacketSize(packetSize)) {
@@ -132,6 +331,7 @@ void FSPDaemon::SetupSockets(HWND window) {
                       unsigned(fsp::kMaxPayload));
         MessageBoxA(hWnd, text, "VrelFSPd", MB_OK | MB_ICONWARNING);
     }
+    if (bindText[0]) MessageBoxA(hWnd, bindText, "VrelFSPd", MB_OK | MB_ICONWARNING);
     if (!rootUsable) {
         std::snprintf(text, sizeof(text),
                       "The server root in the registry cannot be served: it must be %s. Until "
@@ -139,6 +339,8 @@ void FSPDaemon::SetupSockets(HWND window) {
                       "directory is refused.",
                       fsp::kRootRule);
         MessageBoxA(hWnd, text, "VrelFSPd", MB_OK | MB_ICONWARNING);
+    } else if (rootText[0]) {
+        MessageBoxA(hWnd, rootText, "VrelFSPd", MB_OK | MB_ICONWARNING);
     }
 }
 
@@ -213,6 +415,8 @@ int FSPDaemon::Reply(unsigned long position, const unsigned char* data, const un
 }
 
 int FSPDaemon::ErrorMsg(const char* message) {
+    // A refusal may be the root gone: the status bar says so at once.
+    CheckRoot();
     LogClient(message);
     return Reply(0, reinterpret_cast<const unsigned char*>(message), nullptr,
                  int(std::strlen(message) + 1), 0, 1);
@@ -227,7 +431,8 @@ int FSPDaemon::ErrorMsgf(const char* format, const char* clientText) {
 
 int FSPDaemon::LocalPath(const char* requestPath, char* out) {
     out[0] = '\0';
-    if (!rootUsable || !requestPath || !fsp::BuildLocalPath(out, rootPath, requestPath)) return 0;
+    if (!rootUsable || rootInUploadFolder || !requestPath || !fsp::BuildLocalPath(out, rootPath, requestPath))
+        return 0;
     // The file system knows one entry by many spellings (case in every
     // script, short 8.3 names such as "VFSPD-~1.PAR"): a name the server
     // keeps for itself is refused in each, judged by the entry's identity.

@@ -13,6 +13,7 @@
 #include "core/Paths.h"
 #include "core/Policy.h"
 #include "core/ReplyCache.h"
+#include "core/Status.h"
 #include "../settings/EventLog.h"
 #include "ListingJobs.h"
 #include "OpenFiles.h"
@@ -22,6 +23,9 @@
 constexpr UINT WM_FSP_SOCKET = WM_USER + 1;
 // Posted when an asynchronous host-name lookup has finished.
 constexpr UINT WM_FSP_DNS = WM_USER + 2;
+// Posted by the server to its window when what the status bar shows has
+// changed without a command of the operator's (the root went or came).
+constexpr UINT WM_FSP_STATUS = WM_USER + 3;
 
 class FSPDaemon : public fsp::RequestRecord {
 public:
@@ -32,6 +36,36 @@ public:
 
     void SetupSockets(HWND window);
     void IncomingMsg();
+    // Binds the server's socket to newPort in place of the one bound now,
+    // which keeps serving when the new one cannot be bound. On success the
+    // upload folder is made ready (the first time) and 1 returned; on
+    // failure *why gets the box's text (cause and remedy, whySize bytes)
+    // and notBound the cause in short.
+    int BindPort(int newPort, char* why, size_t whySize);
+    // Whether the root can be served now (it exists, is a folder, lies
+    // outside the upload folder); keeps the answer in rootProblem, and
+    // tells the window when it changed. *why, when given, gets a sentence
+    // for a box. Called at start, every second, on every refused request
+    // and when a root is set.
+    int CheckRoot(char* why = nullptr, size_t whySize = 0);
+    // Whether a root that passes fsp::UsableRoot can be served now; 0
+    // with the reason in problem (size bytes) when not.
+    int JudgeRoot(const char* root, char* problem, size_t size);
+    // What the status bar shows, from the members below.
+    fsp::ServerStatus Status() const;
+    // Writes "Serving ..." or "Not serving: ..." to the log.
+    void LogServing();
+    // Writes one line of the server's own (no client) to the log, with the
+    // text's control characters escaped.
+    void LogServer(const char* text);
+    // Writes a line for each setting changed since the last call.
+    void LogChanges();
+    // Opens the log on logPath; a failure is told in a box that names the
+    // path and the system's reason.
+    void StartLog();
+    // The name of the object that keeps a second copy from serving the
+    // same settings: one per settings key, for the whole machine.
+    static void InstanceName(char* out, size_t size);
 
     // Packet path.
     static int CalcChecksum(const unsigned char* packet, int n, int outgoing);
@@ -158,6 +192,19 @@ public:
     // The registry's error when a first run could not store the defaults;
     // told once the socket serves.
     long unsavedError = 0;
+    // 1 when FSPPort is stored as another type than REG_DWORD (its type in
+    // portType): no port is bound, and the value is left for mending.
+    int portOfOtherType = 0;
+    unsigned long portType = 0;
+    // The port the socket is bound to, 0 while none is.
+    int boundPort = 0;
+    // Why no port is bound, in short; empty while one is.
+    char notBound[160] = {};
+    // 1 while the root lies at or below the upload folder: every path is
+    // refused, as for an unusable root.
+    int rootInUploadFolder = 0;
+    // Why the root cannot be served now, in short; empty while it can.
+    char rootProblem[fsp::kMaxPath + 80] = {};
     UploadCache uploadCache;
     // Files being downloaded, kept open between blocks.
     OpenFiles openFiles;
@@ -192,6 +239,17 @@ public:
 
 private:
     bool wsaStarted = false;
+    // Whether a root lies at or below the upload folder (kept for rootJudged).
+    bool RootInUploadFolder(const char* root);
+    char rootJudged[fsp::kMaxPath] = {};
+    bool rootInUploads = false;
+    // The settings as last logged, so that a change is logged from what
+    // it was.
+    struct Logged {
+        int known; // 0 until the start is logged
+        int port, uploadOnly, readWrite, logging, acceptRequests;
+        char root[fsp::kMaxPath];
+    } logged = {};
     int lastReplySize = 0; // of the reply Reply sent last
     // The identities of the paths the request being served changed, for the
     // resend memory.

@@ -114,7 +114,8 @@ SectionEnd
 ; write: a user's changes hold only until the program ends, and it says so.
 ; This lets users read and write the settings key and the keys below it;
 ; administrators and the system keep full control. Silently: /USERSETTINGS.
-Section /o "Let every user change the settings" SecUsers
+; The name fits the components page's list; the description says the rest.
+Section /o "Users edit settings" SecUsers
   WriteRegStr HKLM "${SETTINGS_KEY}" "" ""
   System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)(A;OICI;KRKW;;;BU)", i 1, *p .r0, p 0) i .r1'
   IntCmp $1 0 failed
@@ -166,9 +167,10 @@ LangString DESC_SecUsers ${LANG_ENGLISH} "Lets every user of this computer chang
 Function .onInit
   !insertmacro RefuseWhileRunning
   ${GetParameters} $R0
+  ; Off unless asked for. SelectSection is a macro of several lines: a
+  ; relative jump over it would land inside it, so a label is jumped to.
+  !insertmacro UnselectSection ${SecUsers}
   ClearErrors
-  ; SelectSection is several instructions: a relative jump would skip only
-  ; the first, and select the part whether the option was given or not.
   ${GetOptions} $R0 "/USERSETTINGS" $R1
   IfErrors users_done
     !insertmacro SelectSection ${SecUsers}

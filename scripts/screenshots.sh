@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Retakes the pictures in docs/: the main window after a few requests, its
-# Security menu, the three dialogs, and the first page of the setup program
+# Retakes the pictures in docs/: the main window after a few requests, the
+# window of a server whose port another program holds, its Security menu, the three dialogs, and the first page of the setup program
 # (vfspd-setup.exe beside vfspd.exe). vfspd.exe runs under Wine in a
 # virtual desktop on a virtual display (Wine draws the window frames
 # itself there, so no window manager is needed) and is worked from the
@@ -101,6 +101,22 @@ keys alt+h a;                        save about-dialog.png
 keys Return
 keys alt+f x
 wait "$server_pid" || true
+
+# The window of a server that is not serving: another program holds its
+# port. The box that says so is answered first.
+python3 -c 'import socket, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("0.0.0.0", '"$port"')); time.sleep(600)' &
+holder=$!
+wine explorer /desktop=vfspd,480x420 "$exe" &
+server_pid=$!
+# Its log says so just before the box shows.
+for _ in $(seq 150); do grep -qa "Not serving" "$WINEPREFIX/drive_c/fsp/VFSPD.LOG" && break; sleep 0.2; done
+settle
+# The new desktop has the keyboard (the first one's window may linger in
+# a search by name).
+keys Return;                         save main-window-not-serving.png
+keys alt+f x
+wait "$server_pid" || true
+kill "$holder"
 
 shot "$scratch/before.png"
 wine explorer /desktop=setup,640x480 "$(dirname "$exe")/vfspd-setup.exe" &

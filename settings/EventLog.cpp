@@ -26,12 +26,19 @@ int EventLog::StartLogFile(const char* path) {
     // A path that does not fit is refused rather than cut: a cut path
     // would name some other file.
     size_t n = std::strlen(path);
-    if (n >= sizeof(fileName)) return 0;
+    if (n >= sizeof(fileName)) {
+        lastError = ERROR_FILENAME_EXCED_RANGE;
+        return 0;
+    }
     std::memcpy(fileName, path, n + 1);
     hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-    if (!hMutex) return 0;
+    if (!hMutex) {
+        lastError = GetLastError();
+        return 0;
+    }
     hFile = Open();
     if (hFile == INVALID_HANDLE_VALUE) {
+        lastError = GetLastError();
         CloseHandle(hMutex);
         hMutex = nullptr;
         return 0;

@@ -24,6 +24,8 @@ public:
     void LogAsIs(std::string text);
 
     bool IsOpen() const { return hFile != INVALID_HANDLE_VALUE; }
+    // The system's error of the last StartLogFile that failed.
+    unsigned long lastError = 0;
 
     static constexpr unsigned long long kRollSize = 64ull << 20;
 

@@ -82,6 +82,15 @@ int RegistryKey::GetString(const std::string name, std::string* value) {
     return 1;
 }
 
+unsigned long RegistryKey::TypeOf(const std::string name) {
+    if (!isOpen) return REG_NONE;
+    char nameBuffer[kBufferSize];
+    CopyName(nameBuffer, name);
+    DWORD type = REG_NONE;
+    if (RegQueryValueExA(hKey, nameBuffer, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) return REG_NONE;
+    return type;
+}
+
 int RegistryKey::HasValue(const std::string name) {
     if (!isOpen) return 0;
     char nameBuffer[kBufferSize];

@@ -22,6 +22,8 @@ public:
     int GetString(const std::string name, std::string* value);
     // 1 when a value of that name exists, whatever its type or size.
     int HasValue(const std::string name);
+    // The type of a value (REG_SZ, REG_BINARY ...), REG_NONE when missing.
+    unsigned long TypeOf(const std::string name);
     // A REG_SZ as GetString does, or a REG_EXPAND_SZ with its environment
     // variables expanded (0 when the result takes more than 1023 bytes);
     // *type, when given, gets which of the two it was.

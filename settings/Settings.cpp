@@ -13,6 +13,8 @@ namespace {
 // remove them.
 const char kServerKey[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Server";
 const char kLocationKey[] = "SOFTWARE\\Quorvane\\VrelFSPd\\Location";
+// Both keys' parent, as a kernel object's name may hold it (no backslash).
+const char kInstanceKey[] = "SOFTWARE/Quorvane/VrelFSPd";
 
 // Reads a path whole into its fsp::kMaxPath field (a REG_EXPAND_SZ expanded),
 // or leaves it untouched when the value is missing. A path of another type,
@@ -59,7 +61,9 @@ const FlagItem kFlagItems[] = {
 long StoreSettings(const FSPDaemon& d) {
     RegistryKey server(kServerKey);
     RegistryKey location(kLocationKey);
-    int ok = server.SaveDWORD("FSPPort", static_cast<unsigned long>(d.port));
+    // A port stored as another type stays as the operator wrote it, to be
+    // mended there or in the dialog.
+    int ok = d.portOfOtherType || server.SaveDWORD("FSPPort", static_cast<unsigned long>(d.port));
     ok &= server.SaveDWORD("Logging", static_cast<unsigned long>(d.logging));
     ok &= server.SaveDWORD("UploadOnly", static_cast<unsigned long>(d.uploadOnly));
     ok &= server.SaveDWORD("ReadWrite", static_cast<unsigned long>(d.readWrite));
@@ -109,7 +113,10 @@ void FSPDaemon::LoadSettings() {
         unsavedError = StoreSettings(*this);
         return;
     }
-    server.GetDWORD("FSPPort", &port);
+    // A port of another type (the text "2121", bytes) is no port: binding
+    // the default instead would serve where the operator did not say.
+    portType = server.TypeOf("FSPPort");
+    portOfOtherType = portType != REG_NONE && !server.GetDWORD("FSPPort", &port);
     server.GetDWORD("Logging", &logging);
     server.GetDWORD("UploadOnly", &uploadOnly);
     server.GetDWORD("ReadWrite", &readWrite);
@@ -126,12 +133,73 @@ void FSPDaemon::LoadSettings() {
 
 void FSPDaemon::SaveSettings() {
     if (long error = StoreSettings(*this)) TellUnsaved(error);
-    if (logging) {
-        if (!eventLog.StartLogFile(logPath))
-            MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
-    } else {
-        eventLog.StopLogFile();
+    // The change is logged where the log is open: before it closes, after
+    // it opens.
+    if (!logging) LogChanges();
+    if (logging) StartLog();
+    else eventLog.StopLogFile();
+    LogChanges();
+    // The status bar follows every change, from the menu or a dialog.
+    if (hWnd) PostMessageA(hWnd, WM_FSP_STATUS, 0, 0);
+}
+
+void FSPDaemon::StartLog() {
+    if (eventLog.StartLogFile(logPath)) return;
+    char reason[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, eventLog.lastError, 0,
+                   reason, sizeof(reason), nullptr);
+    for (size_t n = std::strlen(reason); n && std::strchr("\r\n. ", reason[n - 1]); --n) reason[n - 1] = '\0';
+    char text[fsp::kMaxPath + 512];
+    std::snprintf(text, sizeof(text),
+                  "Unable to open log file %s: %s (error %lu).\n\nNothing is logged until it can be opened: mend "
+                  "the path (LogPath in the registry) or the folder, then switch Security > Logging off and on.",
+                  logPath[0] ? logPath : "(no usable path in the registry)", reason[0] ? reason : "unknown reason",
+                  eventLog.lastError);
+    MessageBoxA(nullptr, text, "Error", MB_OK | MB_ICONERROR);
+}
+
+void FSPDaemon::LogChanges() {
+    Logged now = {1, port, uploadOnly != 0, readWrite != 0, logging != 0, acceptRequests != 0, {}};
+    std::snprintf(now.root, sizeof(now.root), "%s", rootPath);
+    if (!logged.known) {
+        logged = now;
+        return;
     }
+    char text[2 * fsp::kMaxPath + 64];
+    auto onOff = [](int on) { return on ? "on" : "off"; };
+    if (now.port != logged.port) {
+        std::snprintf(text, sizeof(text), "Setting changed: Port from %d to %d", logged.port, now.port);
+        LogServer(text);
+    }
+    if (std::strcmp(now.root, logged.root) != 0) {
+        std::snprintf(text, sizeof(text), "Setting changed: Server Root from %s to %s", logged.root, now.root);
+        LogServer(text);
+    }
+    const char* access = fsp::AccessLevel(now.uploadOnly, now.readWrite);
+    const char* before = fsp::AccessLevel(logged.uploadOnly, logged.readWrite);
+    if (std::strcmp(access, before) != 0) {
+        std::snprintf(text, sizeof(text), "Setting changed: Access from %s to %s", before, access);
+        LogServer(text);
+    }
+    if (now.logging != logged.logging) {
+        std::snprintf(text, sizeof(text), "Setting changed: Logging from %s to %s", onOff(logged.logging),
+                      onOff(now.logging));
+        LogServer(text);
+    }
+    if (now.acceptRequests != logged.acceptRequests) {
+        std::snprintf(text, sizeof(text), "Setting changed: Accept Incoming Requests from %s to %s",
+                      onOff(logged.acceptRequests), onOff(now.acceptRequests));
+        LogServer(text);
+    }
+    // Lines are written only while the log is open: a change made while it
+    // is closed is logged from what the log last said.
+    if (eventLog.IsOpen()) logged = now;
+}
+
+void FSPDaemon::InstanceName(char* out, size_t size) {
+    // Per machine: a second copy in another session would empty the same
+    // upload folder and fail to bind the same port.
+    std::snprintf(out, size, "Global\\%s", kInstanceKey);
 }
 
 void FSPDaemon::TellUnsaved(long error) {

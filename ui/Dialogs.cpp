@@ -96,7 +96,8 @@ INT_PTR CALLBACK FSPDaemon::DNSDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM
             _inetaddr = inet_addr(text);
             EndDialog(dlg, 1);
         }
-        // Escape, and anything else, leaves the dialog open.
+        // Cancel and Escape end it without a lookup.
+        if (LOWORD(wParam) == IDCANCEL) EndDialog(dlg, 0);
         return TRUE;
     case WM_CLOSE:
         EndDialog(dlg, 0);
@@ -127,9 +128,19 @@ INT_PTR CALLBACK FSPDaemon::ConfigDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPA
             char portText[256] = {};
             GetDlgItemTextA(dlg, IDC_PORT, portText, sizeof(portText));
             int port = 0;
+            char problem[fsp::kMaxPath + 160];
             if (!fsp::UsableRoot(root)) {
                 char text[512];
                 std::snprintf(text, sizeof(text), "The server root must be %s.", fsp::kRootRule);
+                Refuse(dlg, IDC_ROOT, text);
+                break;
+            }
+            // Nothing would be served from it: every request would fail.
+            if (!daemon->JudgeRoot(root, problem, sizeof(problem))) {
+                char text[sizeof(problem) + 160];
+                std::snprintf(text, sizeof(text), "This root cannot be served: %s.\n\nThe server root must be an "
+                              "existing folder outside %s in the working directory.",
+                              problem, fsp::kUploadFolder);
                 Refuse(dlg, IDC_ROOT, text);
                 break;
             }
@@ -137,16 +148,24 @@ INT_PTR CALLBACK FSPDaemon::ConfigDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPA
                 Refuse(dlg, IDC_PORT, "The port must be a number from 1 to 65535.");
                 break;
             }
-            if (SendDlgItemMessageA(dlg, IDC_PORT, EM_GETMODIFY, 0, 0) ||
-                SendDlgItemMessageA(dlg, IDC_ROOT, EM_GETMODIFY, 0, 0))
-                MessageBoxA(dlg, "Changes do not take effect until the daemon is restarted",
-                            "VrelFSPd", MB_OK);
-            // The root serves the very next request; the port waits for
-            // the next start, the socket staying bound where it is.
+            // A new port is bound at once; one that cannot be bound is
+            // refused, and the port bound now serves on.
+            const bool rebind = port != daemon->boundPort || daemon->serverSocket == INVALID_SOCKET;
+            if (rebind) {
+                char why[512];
+                if (!daemon->BindPort(port, why, sizeof(why))) {
+                    Refuse(dlg, IDC_PORT, why);
+                    break;
+                }
+                daemon->portOfOtherType = 0;
+            }
+            // Both take effect at once: the root serves the very next request.
             std::memcpy(daemon->rootPath, root, sizeof(daemon->rootPath));
             daemon->rootUsable = 1;
             daemon->port = port;
             daemon->SaveSettings();
+            daemon->CheckRoot();
+            if (rebind) daemon->LogServing();
             EndDialog(dlg, 1);
             break;
         }
@@ -170,7 +189,7 @@ INT_PTR CALLBACK AboutDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) 
     if (CommonDialogMessage(dlg, msg, wParam, lParam, &result)) return result;
     switch (msg) {
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK) EndDialog(dlg, 1);
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) EndDialog(dlg, 1);
         return TRUE;
     case WM_CLOSE:
         EndDialog(dlg, 1);

@@ -8,12 +8,17 @@ const char kHelpFile[] = "VFSPD.CHM";
 constexpr UINT kDisplayToc = 0x0001; // HH_DISPLAY_TOC
 using HtmlHelpProc = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
 
-HtmlHelpProc Viewer() {
+constexpr UINT kCloseAll = 0x0012;  // HH_CLOSE_ALL
+HMODULE viewerModule = nullptr;
+
+// The viewer's entry, loaded when first needed (load), else only when it is.
+HtmlHelpProc Viewer(bool load = true) {
     // From the system directory only, as the 3-D controls are: a bare name
     // searches the program's folder and the working directory first.
-    static HMODULE module = LoadLibraryExA("hhctrl.ocx", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    return module ? reinterpret_cast<HtmlHelpProc>(reinterpret_cast<void*>(GetProcAddress(module, "HtmlHelpA")))
-                  : nullptr;
+    if (!viewerModule && load) viewerModule = LoadLibraryExA("hhctrl.ocx", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return viewerModule ? reinterpret_cast<HtmlHelpProc>(
+                              reinterpret_cast<void*>(GetProcAddress(viewerModule, "HtmlHelpA")))
+                        : nullptr;
 }
 
 // The help file beside the program, by full path: a bare name would open
@@ -45,4 +50,10 @@ void ShowHelp(HWND owner, const char* path) {
                       "The help viewer (hhctrl.ocx in the system directory) could not show\n\n%s", path);
     }
     MessageBoxA(owner, text, "VrelFSPd", MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CloseHelp() {
+    // A viewer left open would outlive the program, showing help for a
+    // server that has ended.
+    if (HtmlHelpProc htmlHelp = Viewer(false)) htmlHelp(nullptr, nullptr, kCloseAll, 0);
 }

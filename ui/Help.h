@@ -8,3 +8,6 @@
 // at path when one is given. A missing file or viewer is told in a box
 // that says where the file was looked for.
 void ShowHelp(HWND owner, const char* path = nullptr);
+
+// Closes every help window the program opened; at its end.
+void CloseHelp();

@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include <commctrl.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -51,43 +53,68 @@ void StartViewer(HWND owner, const char* program, const char* file) {
     MessageBoxA(owner, text, "Error", MB_OK | MB_ICONERROR);
 }
 
+// Pixels per inch of a window's monitor, where the system tells it per
+// window (Windows 10 and later); else the screen's.
+int WindowDpi(HWND hwnd) {
+    using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
+    static auto getDpi = reinterpret_cast<GetDpiForWindowProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (getDpi) {
+        if (UINT dpi = getDpi(hwnd)) return static_cast<int>(dpi);
+    }
+    HDC dc = GetDC(hwnd);
+    int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(hwnd, dc);
+    return dpi > 0 ? dpi : 96;
+}
+
 // Paints, between BeginPaint and EndPaint: the logo above the line (only
 // where that part is invalid; after a request only the band below is),
 // the line, and the band of texts under it, cleared first. The band is
 // invalidated without erasing, so a shorter address would otherwise leave
 // the tail of a longer one ("127.0.0.1" after "127.0.0.100").
-void PaintWindow(HWND hwnd, const PAINTSTRUCT& ps, HBITMAP logo, HFONT font,
-                        unsigned long requestCount, const in_addr& lastClient) {
+void PaintWindow(HWND hwnd, const PAINTSTRUCT& ps, HBITMAP logo, HFONT font, int dpi,
+                 unsigned long requestCount, const in_addr& lastClient) {
+    auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+    const int line = scaled(100);
     SetBkColor(ps.hdc, GetSysColor(COLOR_MENU));
-    if (logo && ps.rcPaint.top < 100) {
+    if (logo && ps.rcPaint.top < line) {
         BITMAP bm;
         GetObjectA(logo, sizeof(bm), &bm);
         HDC memory = CreateCompatibleDC(ps.hdc);
         HGDIOBJ old = SelectObject(memory, logo);
-        BitBlt(ps.hdc, 0, 0, bm.bmWidth, bm.bmHeight, memory, 0, 0, SRCCOPY);
+        if (dpi == 96) {
+            BitBlt(ps.hdc, 0, 0, bm.bmWidth, bm.bmHeight, memory, 0, 0, SRCCOPY);
+        } else {
+            SetStretchBltMode(ps.hdc, HALFTONE);
+            StretchBlt(ps.hdc, 0, 0, scaled(bm.bmWidth), scaled(bm.bmHeight), memory, 0, 0, bm.bmWidth,
+                       bm.bmHeight, SRCCOPY);
+        }
         SelectObject(memory, old);
         DeleteDC(memory);
     }
     SelectObject(ps.hdc, GetStockObject(BLACK_PEN));
-    MoveToEx(ps.hdc, 0, 100, nullptr);
-    LineTo(ps.hdc, 800, 100);
+    MoveToEx(ps.hdc, 0, line, nullptr);
+    LineTo(ps.hdc, scaled(800), line);
     RECT band;
     GetClientRect(hwnd, &band);
-    band.top = 101;
+    band.top = line + 1;
     FillRect(ps.hdc, &band, GetSysColorBrush(COLOR_MENU));
     HGDIOBJ previous = SelectObject(ps.hdc, font);
     char text[80];
     int n = std::snprintf(text, sizeof(text), "Number of Requests: %lu", requestCount);
-    TextOutA(ps.hdc, 10, 120, text, n);
+    TextOutA(ps.hdc, scaled(10), scaled(120), text, n);
     if (requestCount != 0) {
         n = std::snprintf(text, sizeof(text), "Return Address: %s", inet_ntoa(lastClient));
-        TextOutA(ps.hdc, 10, 140, text, n);
+        TextOutA(ps.hdc, scaled(10), scaled(140), text, n);
     }
     SelectObject(ps.hdc, previous);
 }
 
 // The texts' font, made once.
-HFONT MakeWindowFont() { return CreateFontA(-12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial"); }
+HFONT MakeWindowFont(int dpi) {
+    return CreateFontA(-MulDiv(12, dpi, 96), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial");
+}
 } // namespace
 
 LRESULT CALLBACK Window::StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -121,12 +148,22 @@ int MainWindow::RegisterWindowClass(HINSTANCE instance) {
 }
 
 MainWindow::MainWindow() {
-    HWND created = CreateWindowExA(0, szClassName, "VrelFSPd idle", WS_SYSMENU | WS_MINIMIZEBOX,
+    // The band's repaints must not paint over the status bar.
+    HWND created = CreateWindowExA(0, szClassName, "VrelFSPd idle", WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
                                    50, 150, 362, 210, nullptr, nullptr, Main::hInstance, this);
     if (!created) ExitProcess(0);
     hWnd = created;
     Main::hMainWindow = hWnd;
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    // Tooltips: a line too wide for the bar shows whole when pointed at.
+    statusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_TOOLTIPS, 0, 0, 0, 0, hWnd,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBarId)), Main::hInstance,
+                                nullptr);
+    dpi = WindowDpi(hWnd);
+    FitWindow(nullptr);
     daemon.SetupSockets(Main::hMainWindow);
+    ShowStatus();
     // Idle uploads are forgotten, and their files deleted, even when no
     // request comes to do it.
     SetTimer(hWnd, kExpiryTimer, 1000, nullptr);
@@ -166,7 +203,19 @@ LRESULT MainWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_COMMAND:
         WMCommand(static_cast<unsigned>(wParam), lParam);
+        ShowStatus(); // a setting may have changed
         return 0;
+    case WM_FSP_STATUS:
+        ShowStatus();
+        return 0;
+    case 0x02E0: { // WM_DPICHANGED: moved to a monitor of another scale
+        dpi = HIWORD(wParam);
+        if (font) DeleteObject(font);
+        font = nullptr;
+        FitWindow(reinterpret_cast<const RECT*>(lParam));
+        InvalidateRect(hWnd, nullptr, TRUE);
+        return 0;
+    }
     case WM_FSP_SOCKET: {
         unsigned long before = daemon.requestCount;
         daemon.IncomingMsg();
@@ -174,7 +223,12 @@ LRESULT MainWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_TIMER:
-        if (wParam == kExpiryTimer) daemon.ExpireIdle();
+        if (wParam == kExpiryTimer) {
+            daemon.ExpireIdle();
+            // A root removed or put back while running shows within a second.
+            daemon.CheckRoot();
+            ShowStatus();
+        }
         if (wParam == kBurstTimer) BurstTick();
         return 0;
     case WM_FSP_DNS:
@@ -271,7 +325,33 @@ void MainWindow::Paint() {
         logo = LoadBitmapA(Main::hInstance, "VRELLOGO");
         logoTried = true;
     }
-    if (!font) font = MakeWindowFont();
-    PaintWindow(hWnd, ps, logo, font, daemon.requestCount, daemon.clientAddr.sin_addr);
+    if (!font) font = MakeWindowFont(dpi);
+    PaintWindow(hWnd, ps, logo, font, dpi, daemon.requestCount, daemon.clientAddr.sin_addr);
     EndPaint(hWnd, &ps);
+}
+
+void MainWindow::FitWindow(const RECT* suggested) {
+    RECT frame;
+    GetWindowRect(hWnd, &frame);
+    if (suggested) frame = *suggested;
+    // The window's own size at this scale, and the status bar's height
+    // below the contents, which it must not cover.
+    int height = Scaled(210);
+    if (statusBar) {
+        SendMessageA(statusBar, WM_SIZE, 0, 0);
+        RECT bar;
+        GetWindowRect(statusBar, &bar);
+        height += bar.bottom - bar.top;
+    }
+    SetWindowPos(hWnd, nullptr, frame.left, frame.top, Scaled(362), height, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (statusBar) SendMessageA(statusBar, WM_SIZE, 0, 0);
+}
+
+void MainWindow::ShowStatus() {
+    if (!statusBar) return;
+    char text[sizeof(statusText)];
+    fsp::FormatStatus(daemon.Status(), text, sizeof(text));
+    if (std::strcmp(text, statusText) == 0) return;
+    std::memcpy(statusText, text, sizeof(text));
+    SendMessageA(statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(statusText));
 }

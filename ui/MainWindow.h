@@ -15,6 +15,12 @@ public:
 
     // Registers the window class; 0 when that fails.
     static int RegisterWindowClass(HINSTANCE instance);
+    // Puts the server's state into the status bar, when it changed.
+    void ShowStatus();
+
+    // The status bar under the band: one line from FSPDaemon::Status.
+    HWND statusBar = nullptr;
+    static constexpr int kStatusBarId = 100;
 
     FSPDaemon daemon;
     static const char szClassName[];
@@ -41,4 +47,10 @@ private:
     HBITMAP logo = nullptr;
     bool logoTried = false;
     HFONT font = nullptr;
+    char statusText[512] = {};
+    // Pixels per inch of the window's monitor: sizes are given at 96.
+    int dpi = 96;
+    int Scaled(int pixels) const { return MulDiv(pixels, dpi, 96); }
+    // Sizes the window for dpi: the contents' size, and the status bar below.
+    void FitWindow(const RECT* suggested);
 };

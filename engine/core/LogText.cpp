@@ -15,12 +15,19 @@ bool Bidirectional(uint32_t cp) {
            (cp >= 0x2066 && cp <= 0x2069);
 }
 
+// Format characters that show as nothing: a name with one in it reads as
+// another name, or two names as one.
+bool Invisible(uint32_t cp) {
+    return cp == 0x200B || cp == 0xFEFF || cp == 0x2060 || cp == 0x180E || (cp >= 0x206A && cp <= 0x206F) ||
+           (cp >= 0xFFF9 && cp <= 0xFFFB) || cp == 0xE0001;
+}
+
 // Whether the n bytes at p (one character, next is the byte after it or
 // 0) may stand raw in a log line. A backslash before an 'x' would read as
 // the start of an escape, so it is escaped itself.
 bool Raw(const unsigned char* p, size_t n, uint32_t cp, unsigned char next) {
     if (n == 1) return cp >= 0x20 && cp != 0x7F && !(cp == '\\' && next == 'x');
-    return cp >= 0xA0 && cp != 0x2028 && cp != 0x2029 && !Bidirectional(cp) &&
+    return cp >= 0xA0 && cp != 0x2028 && cp != 0x2029 && !Bidirectional(cp) && !Invisible(cp) &&
            !std::memchr(p, 0x85, n);
 }
 

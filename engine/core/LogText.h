@@ -16,7 +16,9 @@ constexpr size_t kStampLength = 24;      // "Thu Jan 04 09:05:00 1996"
 // line break or a change of direction; every other byte is written as
 // \xNN. Escaped are the controls (below 0x20, 0x7F, and U+0080 to U+009F,
 // where U+0085 is NEL), U+2028 and U+2029, the bidirectional controls
-// (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069), bytes that
+// (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069), the
+// invisible format characters (U+200B, U+FEFF, U+2060, U+180E, U+206A to
+// U+206F, U+FFF9 to U+FFFB, U+E0001), bytes that
 // are no UTF-8, every character whose encoding holds the byte 0x85, which
 // a Latin-1 reader takes for NEL, and a backslash before an 'x', so that
 // every "\x" in the result starts an escape. A text too long is cut

@@ -50,8 +50,9 @@ void FSPDaemon::Install() {
     if (installed == UploadCache::Installed::Yes) {
         PathChanged(target);
         Reply(0, nullptr, nullptr, 0, 0, 0);
+        LogClientf("Uploaded %s", ShownPath());
     } else {
         ErrorMsg("INSTALL:  Error Installing New File");
+        LogClientf("Not installed: %s", ShownPath());
     }
-    LogClientf("Uploaded %s", ShownPath());
 }

@@ -187,3 +187,34 @@ TEST(Confinement, NoPathReachesPastTheRootOrAliasesANameInIt) {
     EXPECT_EQ(TopLevel("/"), slashBefore);
     EXPECT_EQ(Snapshot(root), rootBefore);
 }
+
+// A root that holds the upload folder (here the working directory): no
+// client lists, fetches or deletes another's unfinished upload, in any
+// spelling, and the upload installs. A root inside it serves nothing, and
+// the operator is told.
+TEST(Confinement, TheUploadFolderIsNeverServed) {
+    TempDir work;
+    Settings s;
+    s.workDir = work.path;
+    s.rootPath = WinPath(work.path);
+    s.flags["ReadWrite"] = 1;
+    Server server(s);
+    Raw owner(server.port), other(server.port);
+    ExpectEmptyAck(owner.Ask(0x43, B("secret piece")), 0x43);
+    const std::string file = "/" + fs::directory_iterator(work.path + "/UPLOADS.FSP")->path().filename().string();
+    for (const std::string& folder : {"UPLOADS.FSP", "./uploads.fsp/", "/Uploads.Fsp/."}) {
+        ExpectError(other.Ask(0x41, Text(folder)), FailureText(kGetDir, folder));
+        ExpectError(other.Ask(0x42, Text(folder + file)), FailureText(kGetFile, folder + file));
+        ExpectError(other.Ask(0x45, Text(folder + file)), FailureText(kDelFile, folder + file));
+    }
+    ExpectEmptyAck(owner.Ask(0x44, Text("mine.txt")), 0x44);
+    EXPECT_EQ(ReadFile(work.path + "/mine.txt"), "secret piece");
+    EXPECT_EQ(server.Stop(), 0);
+
+    s.rootPath = WinPath(work.path + "/UPLOADS.FSP");
+    Server inside(s); // answers with the box up
+    ExpectError(Raw(inside.port).Ask(0x41, Text("/")), FailureText(kGetDir, "/")); // the folder is not listed
+    std::string box;
+    WaitFor([&] { return RunWine({std::string(VFSPD_WIN_DIR) + "/closewin.exe", "--dismiss", "VrelFSPd"}, "", &box) == 0; });
+    EXPECT_NE(box.find("lies in the upload folder UPLOADS.FSP"), std::string::npos) << box;
+}

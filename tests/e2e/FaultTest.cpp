@@ -125,6 +125,9 @@ TEST(Faults, RootMissingOrAFile) {
     s.rootPath = WinPath(root);
     Server server(s);
     Raw raw(server.port);
+    std::string box; // told at the start; what becomes of the root later, the status bar says
+    EXPECT_TRUE(WaitFor([&] { return RunWine({kWin + "/closewin.exe", "--dismiss", "VrelFSPd"}, "", &box) == 0; }));
+    EXPECT_EQ(box.rfind("VrelFSPd cannot serve files: the root " + WinPath(root) + "\\ does not exist.", 0), 0u) << box;
 
     for (const char* state : {"missing", "a file"}) {
         SCOPED_TRACE(std::string("root ") + state);

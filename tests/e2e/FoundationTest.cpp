@@ -3,8 +3,12 @@
 // the setup program.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "Harness.h"
 #include "engine/core/Packet.h"
@@ -83,9 +87,11 @@ TEST(Endpoint, AnswersRequestsDropsMalformedOnesAndStopsCleanly) {
     EXPECT_EQ(bad_line, "");
     EXPECT_TRUE(HasLine(log, "[127.0.0.1]: Unsupported Command!")) << log;
     EXPECT_TRUE(HasLine(log, "[127.0.0.1]: Get version information")) << log;
-    // Two unsupported requests and one version; the dropped datagrams and
-    // the byes leave nothing.
-    EXPECT_EQ(bodies.size(), 3u) << log;
+    // The start and the stop, two unsupported requests and one version;
+    // the dropped datagrams and the byes leave nothing.
+    EXPECT_EQ(bodies.front(), "Serving UDP port " + std::to_string(server.port) + ", root " + WinPath(server.root) + "\\, uploads only, access files");
+    EXPECT_EQ(bodies.back(), "Stopped serving UDP port " + std::to_string(server.port));
+    EXPECT_EQ(bodies.size(), 5u) << log;
 }
 
 TEST(Endpoint, AFirstRunStoresTheDefaultsAndServesTheDefaultRoot) {
@@ -160,12 +166,33 @@ TEST(Endpoint, ExpandedPathsServeAndSettingsThatCannotServeBindOrServeNothing) {
     probe.Send(Request(0x10, 0, 3, 0));
     EXPECT_FALSE(probe.Receive(std::chrono::milliseconds(1500)));
     EXPECT_EQ(wrapped.Stop(), 0);
+    // Stored as text or bytes (the default, 21, was bound), it binds nothing
+    // either, and stays as written, to be mended.
+    for (const auto& [type, data] : {std::pair("REG_SZ", std::to_string(wrapped.port)), std::pair("REG_BINARY", std::string("4500"))}) {
+        s.values = {{"Server", "FSPPort", type, data}};
+        Server typed(s);
+        EXPECT_NE(Box().find(std::string("stored as ") + (data == "4500" ? "bytes" : "text")), std::string::npos) << type;
+        probe.Send(Request(0x10, 0, 4, 0));
+        EXPECT_FALSE(probe.Receive(std::chrono::milliseconds(1500))) << type;
+        EXPECT_EQ(typed.Stop(), 0);
+        EXPECT_EQ(RegQuery("Software\\Quorvane\\VrelFSPd\\Server")["FSPPort"], data);
+    }
     unsetenv("VFSPD_E2E_BASE");
 }
 
+// Whether the settings key's access list lets every user change it: an
+// entry for Users, Everyone, Authenticated or Interactive Users that allows
+// full control, writing, setting a value or making a key.
+bool UsersMayChangeSettings() {
+    std::string sddl;
+    RunWine({kCloseWin, "--acl", "SOFTWARE\\Quorvane\\VrelFSPd"}, "", &sddl);
+    return std::regex_search(sddl, std::regex(R"(\(A;[^;]*;(..)*(KA|KW|GA|GW|DC|LC|WD|WO)[^;]*;;;(BU|WD|AU|IU)\))"));
+}
+
 // The setup program: a silent install, the installed copy serving from the
-// folder its Start-menu entry starts it in, and a silent uninstall.
-// Wine's netsh keeps no firewall rules: a stand-in records what it is asked.
+// folder its Start-menu entry starts it in, and a silent uninstall. Users
+// get the right to change the settings only when it is asked for. Wine's
+// netsh keeps no firewall rules: a stand-in records what it is asked.
 TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
     const std::string winDir = "C:\\vfspd-setup\\VrelFSPd", netsh = OnC("C:\\windows\\system32\\netsh.exe");
     TempDir record;
@@ -175,6 +202,7 @@ TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
     setenv("WINEDLLOVERRIDES", "netsh.exe=n", 1); // not Wine's own
     ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/vfspd-setup.exe", "/S", "/PUBLIC", "/D=" + winDir}), 0);
     ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/vfspd-setup.exe", "/S", "/D=" + winDir}), 0);
+    EXPECT_FALSE(UsersMayChangeSettings());
     const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VrelFSPd";
     auto reg = RegQuery(key);
     EXPECT_EQ(reg["InstallLocation"], winDir);
@@ -209,6 +237,12 @@ TEST(Setup, InstallsServesAndUninstallsLeavingOnlySettingsAndLog) {
     EXPECT_FALSE(RegQuery("Software\\Quorvane\\VrelFSPd\\Server").empty());
     EXPECT_TRUE(HasLine(ReadFile(s.workDir + "/VFSPD.LOG"), "[127.0.0.1]: Get version information"));
     std::filesystem::remove_all(s.workDir);
+
+    ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/vfspd-setup.exe", "/S", "/USERSETTINGS", "/D=" + winDir}), 0);
+    EXPECT_TRUE(UsersMayChangeSettings());
+    std::filesystem::copy_file(OnC(winDir) + "/uninstall.exe", scratch.path + "/un.exe",
+                               std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(RunWine({scratch.path + "/un.exe", "/S", "_?=" + winDir}), 0);
 }
 
 // A client with upload rights plants its own ctl3d32.dll beside the
@@ -224,4 +258,29 @@ TEST(Endpoint, ADllPlantedBesideTheProgramIsNotLoaded) {
     Server server(s); // answering, so long past loading the library
     unsetenv("WINEDLLOVERRIDES");
     EXPECT_FALSE(Exists(server.workDir + "/planted-ran"));
+}
+
+// A second start (a second click on the Start-menu entry) while a client's
+// upload is under way ends at once and touches nothing: the upload folder,
+// the settings and the log stay as they are, and the upload installs.
+TEST(Endpoint, ASecondStartEndsAndLeavesTheServingCopyAlone) {
+    Server server;
+    Raw raw(server.port);
+    const std::string content = Pattern(5000, 4);
+    for (uint32_t at = 0; at < 4096; at += 1024) ExpectEmptyAck(raw.Ask(0x43, B(content.substr(at, 1024)), at), 0x43, at);
+    ASSERT_EQ(TempFileCount(server.workDir), 1);
+    const std::string log = server.Log(), key = "Software\\Quorvane\\VrelFSPd\\Server";
+    const auto settings = RegQuery(key);
+    int status = -1, second = StartWine({std::string(VFSPD_WIN_DIR) + "/vfspd.exe"}, server.workDir);
+    // Ended by itself, or else by the test.
+    EXPECT_TRUE(WaitFor([&] { return waitpid(second, &status, WNOHANG) == second; }, std::chrono::seconds(30)) ||
+                kill(second, SIGKILL) || waitpid(second, &status, 0) < 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(TempFileCount(server.workDir), 1);
+    EXPECT_EQ(server.Log(), log);
+    EXPECT_EQ(RegQuery(key), settings);
+    ExpectEmptyAck(raw.Ask(0x43, B(content.substr(4096)), 4096), 0x43, 4096);
+    ExpectEmptyAck(raw.Ask(0x44, Text("big.bin")), 0x44);
+    EXPECT_TRUE(ReadFile(server.root + "/big.bin") == content);
+    EXPECT_EQ(server.Stop(), 0);
 }

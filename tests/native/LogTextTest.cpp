@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/core/LogText.h"
+#include "engine/core/Status.h"
 
 using namespace fsp;
 
@@ -43,7 +44,7 @@ TEST(LogLine, LongTextIsCutAndTheLineStillEnds) {
 }
 
 TEST(LogLine, ControlCharactersOfClientTextAreEscaped) {
-    char out[128];
+    char out[256];
     EXPECT_EQ(EscapeControl("a\r\nb\x7f\tc", out, sizeof(out)), 19u);
     EXPECT_STREQ(out, "a\\x0D\\x0Ab\\x7F\\x09c");
     // UTF-8 stays readable; line breaks of UTF-8 and Latin-1 readers (0x85
@@ -54,12 +55,30 @@ TEST(LogLine, ControlCharactersOfClientTextAreEscaped) {
     // A client's "\x0D" is no escaped CR; a path's backslashes stay. Bidi controls are escaped.
     EscapeControl("\\x0D Z:\\r\\f", out, sizeof(out));
     EXPECT_STREQ(out, "\\x5Cx0D Z:\\r\\f");
-    EscapeControl("a\xE2\x80\xAEtxt.exe\xD8\x9C\xE2\x81\xA6\xE2\x81\xA9\xE2\x80\x8E\xE2\x81\xAA", out, sizeof(out));
-    EXPECT_STREQ(out, "a\\xE2\\x80\\xAEtxt.exe\\xD8\\x9C\\xE2\\x81\\xA6\\xE2\\x81\\xA9\\xE2\\x80\\x8E\xE2\x81\xAA");
+    EscapeControl("a\xE2\x80\xAEtxt.exe\xD8\x9C\xE2\x81\xA6\xE2\x81\xA9\xE2\x80\x8E\xE2\x81\xA5", out, sizeof(out));
+    EXPECT_STREQ(out, "a\\xE2\\x80\\xAEtxt.exe\\xD8\\x9C\\xE2\\x81\\xA6\\xE2\\x81\\xA9\\xE2\\x80\\x8E\xE2\x81\xA5");
+    // So are the invisible format characters; their neighbours (U+200A, U+2070, U+FFFC) stay.
+    EscapeControl("\xE2\x80\x8B\xEF\xBB\xBF\xE2\x81\xA0\xE1\xA0\x8E\xE2\x81\xAA\xE2\x81\xAF\xEF\xBF\xB9\xEF\xBF\xBB"
+                  "\xF3\xA0\x80\x81\xE2\x80\x8A\xE2\x81\xB0\xEF\xBF\xBC", out, sizeof(out));
+    EXPECT_STREQ(out, "\\xE2\\x80\\x8B\\xEF\\xBB\\xBF\\xE2\\x81\\xA0\\xE1\\xA0\\x8E\\xE2\\x81\\xAA\\xE2\\x81\\xAF"
+                       "\\xEF\\xBF\\xB9\\xEF\\xBF\\xBB\\xF3\\xA0\\x80\\x81\xE2\x80\x8A\xE2\x81\xB0\xEF\xBF\xBC");
     // Cut at the buffer, never in the middle of an escape.
     char small[6];
     EXPECT_EQ(EscapeControl("ab\ncd", small, sizeof(small)), 2u);
     EXPECT_STREQ(small, "ab");
     EXPECT_EQ(EscapeControl("abcdefgh", small, sizeof(small)), 5u);
     EXPECT_STREQ(small, "abcde");
+}
+
+// The status bar's one line: each state in its words, cut between characters.
+TEST(StatusLine, EachStateInItsWords) {
+    std::string out(512, '\0');
+    auto line = [&](const ServerStatus& s, size_t cap = 512) { return out.substr(0, FormatStatus(s, &out[0], cap)); };
+    EXPECT_EQ(line({21, 1, "C:\\fsp\\"}), "UDP port 21 | read only | root C:\\fsp\\");
+    EXPECT_EQ(line({21, 1, "C:\\fsp\\", 1, 0, 1}), "UDP port 21 | uploads only, access files | root C:\\fsp\\");
+    const ServerStatus down{21, 0, "C:\\fsp\\", 1, 8, 0, 0, "UDP port 21 is in use by another program", "the root does not exist"};
+    EXPECT_FALSE(Serving(down));
+    EXPECT_EQ(line(down), "Not serving: UDP port 21 is in use by another program; the root does not exist; Accept "
+                          "Incoming Requests is off | UDP port 21 (not bound) | read and write | root C:\\fsp\\");
+    EXPECT_EQ(line({0, 0, "Z:\\caf\xC3\xA9"}, 82), "Not serving: no port is bound | UDP port 0 (not bound) | read only | root Z:\\caf");
 }

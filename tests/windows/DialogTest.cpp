@@ -12,8 +12,6 @@
 namespace {
 using DialogTest = GuiTest;
 
-const char kRestart[] = "Changes do not take effect until the daemon is restarted";
-
 std::string ItemText(HWND dialog, int id) {
     char text[512] = {};
     GetDlgItemTextA(dialog, id, text, sizeof(text));
@@ -55,10 +53,8 @@ TEST_F(DialogTest, ANewRootServesTheVeryNextRequest) {
         Press(dlg, IDOK);
     });
     EXPECT_EQ(Window().daemon.Configure(), 1);
-    ASSERT_EQ(driver.opened.size(), 2u);
-    EXPECT_EQ(driver.opened[1].caption, "VrelFSPd");
-    EXPECT_EQ(driver.opened[1].text, kRestart);
-    EXPECT_EQ(driver.opened[1].owner, driver.opened[0].hwnd); // owned by the dialog
+    EXPECT_EQ(driver.opened.size(), 1u); // no word of a restart: it takes effect at once, and the status says so
+    EXPECT_NE(StatusText(Window()).find("| root " + newRoot), std::string::npos) << StatusText(Window());
     // Stored as typed, without a backslash put on.
     EXPECT_EQ(std::string(Window().daemon.rootPath), newRoot);
     EXPECT_EQ(StoredText("RootPath"), newRoot);
@@ -72,36 +68,55 @@ TEST_F(DialogTest, ANewRootServesTheVeryNextRequest) {
     EXPECT_FALSE(FileExists(dir.File("new rootmade")));
 }
 
-// A port that is no number from 1 to 65535 or a root that cannot be
-// served is refused with a box; the dialog stays open, nothing is stored.
-TEST_F(DialogTest, APortOrRootThatCannotServeIsRefused) {
-    const std::pair<int, std::string> refused[] = {{IDC_PORT, "abc"}, {IDC_PORT, "0"}, {IDC_PORT, "65536"},
-                                                   {IDC_ROOT, ""},    {IDC_ROOT, "files"},  {IDC_ROOT, "C:\\srv\\..\\x"}};
+// A port that is no number from 1 to 65535 or cannot be bound, or a root
+// that cannot be served (no full path, missing, a file, the upload
+// folder), is refused with a box; the dialog stays open, nothing is
+// stored, and the port bound serves on. A port that binds is bound at once.
+TEST_F(DialogTest, APortOrRootThatCannotServeIsRefusedAndANewPortBindsAtOnce) {
+    WriteFileText(dir.File("file"), "a file");
+    char uploads[MAX_PATH]; // made at the bind
+    GetFullPathNameA(fsp::kUploadFolder, sizeof(uploads), uploads, nullptr);
+    SOCKET busy = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {AF_INET, htons(FreeUdpPort()), {}, {}};
+    ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0); // another program's
+    const std::string inUse = std::to_string(ntohs(a.sin_port)), number = "The port must be a number from 1 to 65535.",
+                      path = "The server root must be a full path", root = "This root cannot be served: the root ";
+    const struct { int id; std::string typed, told; } refused[] = {{IDC_PORT, "abc", number}, {IDC_PORT, "0", number},
+        {IDC_PORT, "65536", number}, {IDC_PORT, inUse, "UDP port " + inUse + " is in use by another program. UDP port " +
+                                     std::to_string(settings.port) + " stays bound and serves.\n\nClose the program"},
+        {IDC_ROOT, "", path}, {IDC_ROOT, "files", path}, {IDC_ROOT, "C:\\srv\\..\\x", path},
+        {IDC_ROOT, dir.File("missing"), root + dir.File("missing") + " does not exist."},
+        {IDC_ROOT, dir.File("file"), root + dir.File("file") + " is a file"}, {IDC_ROOT, uploads, root + uploads + " lies in"}};
     Open();
     const std::string held = Window().daemon.rootPath;
+    const uint16_t next = FreeUdpPort();
     int stayedOpen = 0;
     DialogDriver driver;
     driver.Then([&](HWND dlg) {
         // Shown now rather than when its loop first idles, so that a dialog
         // that ends (and so hides) is told from one that stays.
         ShowWindow(dlg, SW_SHOW);
-        for (const auto& [id, typed] : refused) {
-            TypeInto(dlg, id, typed);
+        for (const auto& r : refused) {
+            TypeInto(dlg, r.id, r.typed);
             SendMessageA(dlg, WM_COMMAND, IDOK, 0); // back once the box is answered
             stayedOpen += IsWindowVisible(dlg) && StoredFlag("FSPPort") == settings.port &&
                           StoredText("RootPath") == settings.root;
-            TypeInto(dlg, id, id == IDC_PORT ? std::to_string(settings.port) : held);
+            TypeInto(dlg, r.id, r.id == IDC_PORT ? std::to_string(settings.port) : held);
         }
-        TypeInto(dlg, IDC_PORT, " 65535 ");
+        TypeInto(dlg, IDC_PORT, " " + std::to_string(next) + " ");
         Press(dlg, IDOK);
     });
     EXPECT_EQ(Window().daemon.Configure(), 1);
-    EXPECT_EQ(stayedOpen, 6);
-    ASSERT_EQ(driver.opened.size(), 8u); // a box for each, then the restart notice
-    EXPECT_EQ(driver.opened[1].text, "The port must be a number from 1 to 65535.");
-    EXPECT_EQ(driver.opened[5].text.rfind("The server root must be a full path", 0), 0u);
-    EXPECT_EQ(StoredFlag("FSPPort"), 65535ul);
+    closesocket(busy);
+    EXPECT_EQ(stayedOpen, 10);
+    ASSERT_EQ(driver.opened.size(), 11u); // a box for each, no restart notice
+    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(driver.opened[i + 1].text.rfind(refused[i].told, 0), 0u) << driver.opened[i + 1].text;
+    EXPECT_EQ(StoredFlag("FSPPort"), next);
     EXPECT_EQ(StoredText("RootPath"), held);
+    UdpClient client(next); // served on the new port at once
+    client.Send(fsp::CC_BYE);
+    EXPECT_EQ(client.Receive(), fsp::CC_BYE);
+    EXPECT_EQ(StatusText(Window()).rfind("UDP port " + std::to_string(next) + " | uploads only | root ", 0), 0u);
 }
 
 TEST_F(DialogTest, CancelAndTheCloseBoxStoreNothing) {
@@ -159,8 +174,9 @@ TEST_F(DialogTest, TheAboutBoxShowsItsIconsAndEndsWithOne) {
             Press(dlg, IDOK);
         })
         .Then([](HWND dlg) { CloseBox(dlg); })
-        .Then([](HWND dlg) { PressKey(dlg, IDOK, VK_RETURN); });
-    for (int i = 0; i < 3; ++i)
+        .Then([](HWND dlg) { PressKey(dlg, IDOK, VK_RETURN); })
+        .Then([](HWND dlg) { PressKey(dlg, IDOK, VK_ESCAPE); });
+    for (int i = 0; i < 4; ++i)
         EXPECT_EQ(DialogBoxParamA(Main::hInstance, "ABOUT_DIALOG", Hwnd(), AboutDlgProc, 0), 1);
     EXPECT_EQ(icons, 2);
 }
@@ -175,7 +191,7 @@ TEST_F(DialogTest, AMissingHelpFileIsToldWithWhereItWasLookedFor) {
     EXPECT_NE(driver.opened[0].text.find(dir.File("VFSPD.CHM")), std::string::npos) << driver.opened[0].text;
 }
 
-TEST_F(DialogTest, ALookupOfLoopbackNamesTheHostAndEscapeLeavesTheDialogOpen) {
+TEST_F(DialogTest, ALookupOfLoopbackNamesTheHost) {
     Open();
     in_addr loopback;
     loopback.s_addr = inet_addr("127.0.0.1");
@@ -183,18 +199,12 @@ TEST_F(DialogTest, ALookupOfLoopbackNamesTheHostAndEscapeLeavesTheDialogOpen) {
     ASSERT_NE(known, nullptr);
     std::string expected = known->h_name;
 
-    bool openAfterEscape = false;
     DialogDriver driver;
     driver.Then([&](HWND dlg) {
         TypeInto(dlg, IDC_DNSADDR, "127.0.0.1");
-        PressKey(dlg, IDC_DNSADDR, VK_ESCAPE);
-        driver.Later(dlg, [&](HWND d) {
-            openAfterEscape = IsWindowVisible(d) != 0;
-            PressKey(d, IDC_DNSADDR, VK_RETURN);
-        });
+        PressKey(dlg, IDC_DNSADDR, VK_RETURN);
     });
     EXPECT_NE(Window().daemon.DNSLookup(), nullptr);
-    EXPECT_TRUE(openAfterEscape);
     ASSERT_TRUE(PumpUntil([&] { return driver.opened.size() == 2; }, 30000));
     EXPECT_EQ(driver.opened[1].caption, "DNS Lookup");
     EXPECT_EQ(driver.opened[1].text, expected);
@@ -214,14 +224,15 @@ TEST_F(DialogTest, TextThatIsNoAddressCannotBeResolved) {
     EXPECT_EQ(driver.opened[1].text, "Unable to resolve name");
 }
 
-TEST_F(DialogTest, ClosingTheLookupDialogStartsNoLookup) {
+TEST_F(DialogTest, ClosingCancellingOrEscapingTheLookupDialogStartsNoLookup) {
     Open();
     DialogDriver driver;
     driver.Then([](HWND dlg) {
         TypeInto(dlg, IDC_DNSADDR, "127.0.0.1");
         CloseBox(dlg);
     });
-    EXPECT_EQ(Window().daemon.DNSLookup(), nullptr);
+    driver.Then([](HWND dlg) { PressKey(dlg, IDC_DNSADDR, VK_ESCAPE); }).Then([](HWND dlg) { Press(dlg, IDCANCEL); });
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Window().daemon.DNSLookup(), nullptr);
     // No completion comes: a lookup of loopback answers quickly, so a
     // bye round trip after it would find its box already up.
     UdpClient client(uint16_t(settings.port));
@@ -229,5 +240,5 @@ TEST_F(DialogTest, ClosingTheLookupDialogStartsNoLookup) {
     EXPECT_EQ(client.Receive(), fsp::CC_BYE);
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, Hwnd(), WM_FSP_DNS, WM_FSP_DNS, PM_NOREMOVE));
-    EXPECT_EQ(driver.opened.size(), 1u);
+    EXPECT_EQ(driver.opened.size(), 3u);
 }

@@ -1,5 +1,6 @@
 #include "GuiTest.h"
 
+#include <commctrl.h>
 #include <cstring>
 
 #include "../../engine/core/Packet.h"
@@ -184,6 +185,13 @@ bool Grayed(HWND window, UINT id) {
 std::string Caption(HWND window) {
     char text[256] = {};
     GetWindowTextA(window, text, sizeof(text));
+    return text;
+}
+
+std::string StatusText(MainWindow& window) {
+    PumpUntil([] { return !GetQueueStatus(QS_ALLINPUT); }, 200); // what was posted so far first
+    char text[512] = {};
+    SendMessageA(window.statusBar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
     return text;
 }
 

@@ -119,6 +119,7 @@ std::string StoredText(const char* name);
 bool Checked(HWND window, UINT id);
 bool Grayed(HWND window, UINT id);
 std::string Caption(HWND window);
+std::string StatusText(MainWindow& window); // the status bar's line
 
 // A main window serving a fresh temporary root on a free port, logging to
 // a temporary file; destroyed, with its server, at the end of each test.

@@ -256,3 +256,58 @@ TEST_F(MainWindowTest, TheViewersAreTheSystemsOwn) {
     }
     EXPECT_TRUE(Window().daemon.eventLog.IsOpen()); // open again after the flush
 }
+
+// The status bar under the band says whether and what is served, in each
+// state, as soon as it changes; the log tells the same story. A port in
+// use leaves the window up, not serving, until one is set that binds.
+TEST_F(MainWindowTest, TheStatusBarAndTheLogSayWhetherAndWhatIsServed) {
+    SOCKET busy = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {AF_INET, htons(uint16_t(settings.port)), {}, {}};
+    ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    const std::string port = std::to_string(settings.port), root = " | root " + settings.root + "\\",
+                      inUse = "UDP port " + port + " is in use by another program";
+    auto serving = [&](const char* access) { return "UDP port " + port + " | " + access + root; };
+    DialogDriver driver;
+    Open();
+    EXPECT_EQ(driver.opened.at(0).text.rfind("VrelFSPd is not serving: " + inUse + ".\n\nClose the program that uses", 0), 0u);
+    EXPECT_EQ(StatusText(Window()), "Not serving: " + inUse + " | UDP port " + port + " (not bound) | uploads only" + root);
+    MSG quit; // the window stays
+    EXPECT_FALSE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+    closesocket(busy);
+    driver.Then([](HWND dlg) { Press(dlg, IDOK); }); // the same port, free now
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_CONFIG, 0);
+    EXPECT_EQ(driver.opened.size(), 2u);
+    EXPECT_EQ(StatusText(Window()), serving("uploads only"));
+    // Below the band, which keeps its place; the window grew by the bar.
+    RECT bar, area, frame;
+    GetWindowRect(Window().statusBar, &bar), GetWindowRect(Hwnd(), &frame), GetClientRect(Hwnd(), &area);
+    MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&bar), 2);
+    EXPECT_TRUE(bar.top >= 160 && bar.bottom == area.bottom && frame.right - frame.left == 362 &&
+                frame.bottom - frame.top - 210 == bar.bottom - bar.top) << bar.top << " " << frame.bottom - frame.top;
+
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_READWRITE, 0);
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_ACCEPT, 0);
+    EXPECT_EQ(StatusText(Window()), "Not serving: Accept Incoming Requests is off | " + serving("read and write"));
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_ACCEPT, 0);
+    // A root removed while running shows within the check's second, and
+    // at once on a refused request; put back, it serves again.
+    ASSERT_TRUE(RemoveDirectoryA(settings.root.c_str()));
+    const std::string gone = "the root " + settings.root + "\\ does not exist";
+    EXPECT_TRUE(PumpUntil([&] { return StatusText(Window()) == "Not serving: " + gone + " | " + serving("read and write"); }, 3000));
+    CreateDirectoryA(settings.root.c_str(), nullptr);
+    UdpClient client(uint16_t(settings.port));
+    client.Send(fsp::CC_GET_FILE, "missing");
+    ASSERT_EQ(client.Receive(), fsp::CC_ERR);
+    EXPECT_EQ(StatusText(Window()), serving("read and write"));
+    window.reset();
+
+    std::vector<std::string> lines; // the server's own, without a client's address
+    std::string log = ReadFileText(settings.log);
+    for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+        if (log[at + 25] != '[') lines.push_back(log.substr(at + 25, end - at - 25));
+    const std::string started = "Serving UDP port " + port + ", root " + settings.root + "\\, ";
+    const std::string accept = "Setting changed: Accept Incoming Requests from ";
+    EXPECT_EQ(lines, (std::vector<std::string>{"Not serving: " + inUse + " | UDP port " + port + " (not bound) | uploads only" + root,
+        started + "uploads only", "Setting changed: Access from uploads only to read and write", accept + "on to off",
+        accept + "off to on", "Not serving: " + gone, started + "read and write", "Stopped serving UDP port " + port}));
+}

@@ -120,7 +120,9 @@ TEST_F(SettingsTest, ALogThatCannotBeOpenedIsReportedAndTheSaveStillHappens) {
     d.SaveSettings();
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].caption, "Error");
-    EXPECT_EQ(boxes.boxes[0].text, "Unable to open log file");
+    // The path, the system's reason, and that nothing is logged meanwhile.
+    EXPECT_EQ(boxes.boxes[0].text.rfind("Unable to open log file " + dir.File("missing\\x.log") + ": ", 0), 0u);
+    EXPECT_NE(boxes.boxes[0].text.find("(error 3).\n\nNothing is logged until"), std::string::npos) << boxes.boxes[0].text;
     EXPECT_FALSE(d.eventLog.IsOpen());
     EXPECT_EQ(StoredFlag("FSPPort"), 4000ul);
 }

@@ -289,7 +289,7 @@ TEST_F(UploadHandlers, AnswersAndLogLinesOfEveryOutcome) {
         "[10.0.0.7]: Begin Upload",
         "[10.0.0.7]: UPLOAD:  Error Uploading",
         "[10.0.0.7]: INSTALL:  Error Installing New File",
-        "[10.0.0.7]: Uploaded new.txt",
+        "[10.0.0.7]: Not installed: new.txt",
         "[10.0.0.7]: Begin Upload",
         "[10.0.0.7]: Uploaded /new.txt",
         "[10.0.0.7]: Created directory sub/",
