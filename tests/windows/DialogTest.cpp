@@ -116,7 +116,7 @@ TEST_F(DialogTest, APortOrRootThatCannotServeIsRefusedAndANewPortBindsAtOnce) {
     UdpClient client(next); // served on the new port at once
     client.Send(fsp::CC_BYE);
     EXPECT_EQ(client.Receive(), fsp::CC_BYE);
-    EXPECT_EQ(StatusText(Window()).rfind("UDP port " + std::to_string(next) + " | uploads only | root ", 0), 0u);
+    EXPECT_EQ(StatusText(Window()).rfind("UDP port " + std::to_string(next) + " | uploads only, access files | root ", 0), 0u);
 }
 
 TEST_F(DialogTest, CancelAndTheCloseBoxStoreNothing) {

@@ -264,7 +264,7 @@ TEST_F(MainWindowTest, TheStatusBarAndTheLogSayWhetherAndWhatIsServed) {
     SOCKET busy = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a = {AF_INET, htons(uint16_t(settings.port)), {}, {}};
     ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
-    const std::string port = std::to_string(settings.port), root = " | root " + settings.root + "\\",
+    const std::string port = std::to_string(settings.port), root = ", access files | root " + settings.root + "\\",
                       inUse = "UDP port " + port + " is in use by another program";
     auto serving = [&](const char* access) { return "UDP port " + port + " | " + access + root; };
     DialogDriver driver;
@@ -308,6 +308,6 @@ TEST_F(MainWindowTest, TheStatusBarAndTheLogSayWhetherAndWhatIsServed) {
     const std::string started = "Serving UDP port " + port + ", root " + settings.root + "\\, ";
     const std::string accept = "Setting changed: Accept Incoming Requests from ";
     EXPECT_EQ(lines, (std::vector<std::string>{"Not serving: " + inUse + " | UDP port " + port + " (not bound) | uploads only" + root,
-        started + "uploads only", "Setting changed: Access from uploads only to read and write", accept + "on to off",
-        accept + "off to on", "Not serving: " + gone, started + "read and write", "Stopped serving UDP port " + port}));
+        started + "uploads only, access files", "Setting changed: Access from uploads only to read and write", accept + "on to off",
+        accept + "off to on", "Not serving: " + gone, started + "read and write, access files", "Stopped serving UDP port " + port}));
 }
