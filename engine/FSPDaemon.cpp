@@ -44,6 +44,10 @@ constexpr bool HandlersFollowPolicy() {
 }
 static_assert(HandlersFollowPolicy(), "one handler per row of the access table, in its order");
 
+// How much of a failure's message its log line keeps before the code: a
+// line naming a client holds about 210 characters of text.
+constexpr size_t kErrorTextRoom = 160;
+
 void SocketError(HWND owner, const char* format) {
     char text[160];
     std::snprintf(text, sizeof(text), format, WSAGetLastError());
@@ -52,9 +56,13 @@ void SocketError(HWND owner, const char* format) {
 }
 } // namespace
 
-FSPDaemon::FSPDaemon() { acceptRequests = 1; }
+FSPDaemon::FSPDaemon() {
+    acceptRequests = 1;
+    fsys::SetLetGo(this, [this](const char* path) { openFiles.LetGo(fsys::Identity(path)); });
+}
 
 FSPDaemon::~FSPDaemon() {
+    fsys::SetLetGo(this, nullptr);
     if (serverSocket != INVALID_SOCKET) closesocket(serverSocket);
     if (wsaStarted) WSACleanup();
     // eventLog and then uploadCache are destroyed after this body, in
@@ -202,17 +210,30 @@ int FSPDaemon::Reply(unsigned long position, const unsigned char* data, const un
     return 1;
 }
 
-int FSPDaemon::ErrorMsg(const char* message) {
-    LogClient(message);
+int FSPDaemon::ErrorMsg(const char* message, unsigned long systemError) {
+    if (systemError) {
+        // The code stays on the line however long the message: the message
+        // is cut first, between characters.
+        size_t keep = std::strlen(message);
+        if (keep > kErrorTextRoom) {
+            keep = kErrorTextRoom;
+            while (keep > 0 && (static_cast<unsigned char>(message[keep]) & 0xC0) == 0x80) --keep;
+        }
+        char text[fsp::kAddressLineSize];
+        std::snprintf(text, sizeof(text), "%.*s (error %lu)", int(keep), message, systemError);
+        LogClient(text);
+    } else {
+        LogClient(message);
+    }
     return Reply(0, reinterpret_cast<const unsigned char*>(message), nullptr,
                  int(std::strlen(message) + 1), 0, 1);
 }
 
-int FSPDaemon::ErrorMsgf(const char* format, const char* clientText) {
+int FSPDaemon::ErrorMsgf(const char* format, const char* clientText, unsigned long systemError) {
     // An error reply holds at most 1023 characters and its NUL.
     char message[fsp::kMaxPayload];
     std::snprintf(message, sizeof(message), format, clientText);
-    return ErrorMsg(message);
+    return ErrorMsg(message, systemError);
 }
 
 int FSPDaemon::LocalPath(const char* requestPath, char* out) {
@@ -257,7 +278,6 @@ void FSPDaemon::PathChanged(const char* local) {
     const std::string& id = IdentityOf(local);
     replyCache.Forget(id.c_str());
     if (changedCount < fsp::ReplyCache::kMaxPaths) changedPaths[changedCount++] = id;
-    openFiles.Drop(id);
 }
 
 void FSPDaemon::ExpireIdle() {

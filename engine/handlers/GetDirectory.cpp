@@ -70,7 +70,7 @@ void FSPDaemon::GetDirectory() {
         uint64_t dirTime = SettledDirectoryTime(local);
         fsp::EntryList entries;
         if (!Enumerate(local, &entries)) {
-            ErrorMsgf("Directory %s does not exist!", shown);
+            ErrorMsgf("Directory %s does not exist!", shown, GetLastError());
             return;
         }
         kept = listingCache.Store(local, std::move(entries), now, dirTime);

@@ -14,9 +14,11 @@ constexpr DWORD kCopyWaitMs = 50;
 
 void FSPDaemon::Upload() {
     // Without a usable root no upload could be installed: keep nothing.
+    // A refusal leaves no system error; a write that failed, its own.
+    SetLastError(0);
     if (!rootUsable ||
         !uploadCache.Upload(ClientKey(), position, data, int(dataLength), GetTickCount64())) {
-        ErrorMsg("UPLOAD:  Error Uploading");
+        ErrorMsg("UPLOAD:  Error Uploading", rootUsable ? GetLastError() : 0);
         return;
     }
     // The reply carries the piece's own position: FSP clients match the
@@ -35,14 +37,16 @@ void FSPDaemon::Install() {
     bool stamped = extraData && extraLength >= 4;
     if (stamped) stamp = fsp::GetU32(extraData);
     UploadCache::Installed installed = UploadCache::Installed::No;
+    DWORD error = 0;
     // The root itself is never replaced by an upload.
     if (name && fsp::NamesEntry(name) && LocalPath(name, target)) {
-        // A file is replaced only where the client may delete it. A file
-        // the server holds open, even shared, cannot be replaced by a
-        // rename on Windows: a download of it lets go first.
-        Closing(target);
+        // A file is replaced only where the client may delete it, and
+        // whoever downloads it meanwhile (fsys::Move).
+        IdentityOf(target);
+        SetLastError(0);
         installed = uploadCache.Install(ClientKey(), target, stamped ? &stamp : nullptr, readWrite,
                                         GetTickCount64(), kCopyWaitMs);
+        error = GetLastError();
     } else {
         // No usable name: the upload ends here, as after a failed move.
         uploadCache.Discard(ClientKey());
@@ -54,7 +58,7 @@ void FSPDaemon::Install() {
         PathChanged(target);
         Reply(0, nullptr, nullptr, 0, 0, 0);
     } else {
-        ErrorMsg("INSTALL:  Error Installing New File");
+        ErrorMsg("INSTALL:  Error Installing New File", error);
     }
     LogClientf("Uploaded %s", ShownPath());
 }
