@@ -484,20 +484,20 @@ TEST_F(Served, RefusalsAnswerWithTheirTextAndLogIt) {
     const std::vector<Case> cases{
         {0x42, Text("..\\root\\files\\f1"), "Unable to open file: ..\\root\\files\\f1"},
         {0x42, Text("dots/x..y/.."), "Unable to open file: dots/x..y/.."},
-        {0x42, Text("files/missing"), "Unable to open file: files/missing"},
-        {0x42, Text("files"), "Unable to open file: files"},
+        {0x42, Text("files/missing"), "Unable to open file: files/missing", 0, "Unable to open file: files/missing (error 2)"},
+        {0x42, Text("files"), "Unable to open file: files", 0, "Unable to open file: files (error 5)"},
         {0x42, {}, "Unable to open file: "},
         {0x42, noNul, "Unable to open file: files/f1"},
         {0x41, Text(".."), "Directory .. does not exist!"},
         {0x41, Text("empty/../one"), "Directory empty/../one does not exist!"},
-        {0x41, Text("nothere"), "Directory nothere does not exist!"},
-        {0x41, Text("files/f1"), "Directory files/f1 does not exist!"},
+        {0x41, Text("nothere"), "Directory nothere does not exist!", 0, "Directory nothere does not exist! (error 3)"},
+        {0x41, Text("files/f1"), "Directory files/f1 does not exist!", 0, "Directory files/f1 does not exist! (error 123)"},
         {0x41, {}, "Directory  does not exist!"},
         {0x41, Text("empty", false), "Directory empty does not exist!"},
-        {0x42, Text("files/missing\nsecret"), "Unable to open file: files/missing"}, // no password quoted
+        {0x42, Text("files/missing\nsecret"), "Unable to open file: files/missing", 0, "Unable to open file: files/missing (error 2)"}, // no password quoted
         // A literal "\x0D" and a right-to-left override: escaped unambiguously.
         {0x42, Text("a\\x0D\xE2\x80\xAEtxt.exe"), "Unable to open file: a\\x0D\xE2\x80\xAEtxt.exe", 0,
-         "Unable to open file: a\\x5Cx0D\\xE2\\x80\\xAEtxt.exe"},
+         "Unable to open file: a\\x5Cx0D\\xE2\\x80\\xAEtxt.exe (error 3)"},
         // Inside the first 1024-byte block.
         {0x41, Text("hundred"), "Directory hundred has no block at that position!", 100},
     };
@@ -583,7 +583,13 @@ TEST(ListingDownload, CurrentClientsStatusAndUtf8Names) {
     EXPECT_TRUE(elinks("-source", "/pub/plain.bin", "hunter2") == content);
 
     // UTF-8 names: listed and fetched as they are on disk, and uploaded
-    // under the name the client gave.
+    // under the name the client gave; also one of 85 CJK characters (255
+    // bytes), and below a path longer than 260 characters.
+    std::string cjk, deep = "pub";
+    for (int i = 0; i < 85; ++i) cjk += "\xE6\xBC\xA2";
+    for (char c : std::string("klmno")) deep += "/" + std::string(60, c);
+    fs::create_directories(server.root + "/" + deep);
+    WriteFile(server.root + "/pub/" + cjk, content);
     Session s(server.port);
     Listing got;
     ASSERT_TRUE(FspList(s.s, "pub", &got));
@@ -596,4 +602,15 @@ TEST(ListingDownload, CurrentClientsStatusAndUtf8Names) {
     EXPECT_EQ(fsp_fwrite("cv", 1, 2, f), 2u);
     EXPECT_EQ(fsp_fclose(f), 0);
     EXPECT_EQ(ReadFile(server.root + "/pub/" + resume), "cv");
+    fetched.clear();
+    EXPECT_TRUE(FspFetch(s.s, "pub/" + cjk, &fetched) && fetched == content);
+    f = fsp_fopen(s.s, (deep + "/" + cjk).c_str(), "wb");
+    ASSERT_TRUE(f);
+    EXPECT_EQ(fsp_fwrite(content.data(), 1, 5000, f), 5000u);
+    EXPECT_EQ(fsp_fclose(f), 0);
+    std::string back;
+    EXPECT_TRUE(FspFetch(s.s, deep + "/" + cjk, &back) && back == content.substr(0, 5000));
+    Listing below;
+    ASSERT_TRUE(FspList(s.s, deep, &below));
+    ExpectSame(below, Expected(server.root + "/" + deep), "a path longer than 260 characters");
 }

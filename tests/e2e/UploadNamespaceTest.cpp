@@ -18,6 +18,7 @@ extern "C" {
 #include <chrono>
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -227,11 +228,11 @@ TEST(UploadNamespace, UploadOnlyLevel) {
     EXPECT_TRUE(HasRun(lines, {"Uploaded f1025.bin", "Begin Upload"})) << Dump(lines);
     EXPECT_TRUE(HasRun(lines, {"Begin Upload", "Uploaded f3145728.bin"})) << Dump(lines);
     EXPECT_TRUE(HasRun(lines, {"INSTALL:  Error Installing New File", "Uploaded empty.bin"})) << Dump(lines);
-    EXPECT_TRUE(HasRun(lines, {"INSTALL:  Error Installing New File", "Uploaded taken.txt"})) << Dump(lines);
+    EXPECT_TRUE(HasRun(lines, {"INSTALL:  Error Installing New File (error 183)", "Uploaded taken.txt"})) << Dump(lines);
     EXPECT_TRUE(HasRun(lines, {"Created directory made", "RMDIR:  Access Denied",
                                "DEL_FILE: Access Denied", "Created directory newdir/",
                                "RMDIR:  Access Denied", "DEL_FILE: Access Denied",
-                               "MK_DIR:  Error making directory", "Created directory newdir"}))
+                               "MK_DIR:  Error making directory (error 183)", "Created directory newdir"}))
         << Dump(lines);
     // One "Begin Upload" for each upload that sent a first piece.
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Begin Upload"), 7) << Dump(lines);
@@ -446,17 +447,17 @@ TEST(UploadNamespace, ReadWriteLevel) {
     EXPECT_TRUE(TempFileCount(server.workDir) == 0);
 
     auto lines = ClientLines(server);
-    EXPECT_TRUE(HasRun(lines, {"Renamed m/f.txt to m/sub/g.txt", "Renamed m/sub to n", "RENAME:  Target exists",
+    EXPECT_TRUE(HasRun(lines, {"Renamed m/f.txt to m/sub/g.txt", "Renamed m/sub to n", "RENAME:  Target exists (error 183)",
                                "Renamed n/g.txt to taken"})) << Dump(lines);
     EXPECT_EQ(server.Log().find("secret"), std::string::npos);
     EXPECT_TRUE(HasRun(lines, {"Created directory d", "Begin Upload", "Uploaded d/f.txt",
-                               "DEL_DIR:  Error removing directory", "Removed directory d",
-                               "DEL_FILE:  Error deleting file!", "Deleted d",
-                               "DEL_DIR:  Error removing directory", "Removed directory d/f.txt",
-                               "MK_DIR:  Error making directory", "Created directory d",
-                               "MK_DIR:  Error making directory", "Created directory x/y",
+                               "DEL_DIR:  Error removing directory (error 145)", "Removed directory d",
+                               "DEL_FILE:  Error deleting file! (error 5)", "Deleted d",
+                               "DEL_DIR:  Error removing directory (error 267)", "Removed directory d/f.txt",
+                               "MK_DIR:  Error making directory (error 183)", "Created directory d",
+                               "MK_DIR:  Error making directory (error 3)", "Created directory x/y",
                                "Deleted d/f.txt", "Removed directory d",
-                               "DEL_FILE:  Error deleting file!", "Deleted gone.txt"}))
+                               "DEL_FILE:  Error deleting file! (error 2)", "Deleted gone.txt"}))
         << Dump(lines);
     EXPECT_TRUE(HasRun(lines, {"MK_DIR:  Error making directory", "Created directory loose"}))
         << Dump(lines);
@@ -570,4 +571,78 @@ TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
     EXPECT_FALSE(Exists(hidden));
     EXPECT_TRUE(ReadFile(base.path + "/honest.bin") == content);
     EXPECT_EQ(server->Stop(), 0);
+}
+
+// One entry has many spellings (case in every script, an 8.3 name, a
+// folder above): a resend is answered from memory only while no spelling
+// of its entry was changed since, and a download run reads one file whole
+// whatever clients and other programs do to its name meanwhile.
+TEST(UploadNamespace, OneEntryWhateverItsSpelling) {
+    Server server(Access(0, 1));
+    const std::string& root = server.root;
+    Raw a(server.port), b(server.port);
+    WriteFile(root + "/long name of a file.txt", "x");
+    std::string shortName;
+    ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/holdfile.exe", "--short", WinPath(root + "/long name of a file.txt")}, "", &shortName), 0);
+    auto put = [&](std::string n) { return [&, n] { ExpectEmptyAck(Put(b, n, "put by b"), 0x44); }; };
+    struct Undone { std::string made; uint8_t command; std::string path, to; std::function<void()> undo; std::string gone, there; };
+    const Undone undone[] = {
+        {"\xC3\x89" "cho.txt", 0x45, "\xC3\x89" "cho.txt", "", put("\xC3\xA9" "cho.txt"), "\xC3\xA9" "cho.txt", ""},
+        {"\xCE\xA3\xCE\x91.txt", 0x45, "\xCE\xA3\xCE\x91.txt", "", put("\xCF\x83\xCE\xB1.txt"), "\xCF\x83\xCE\xB1.txt", ""},
+        {"long name of a file.txt", 0x45, shortName, "", put("long name of a file.txt"), "long name of a file.txt", ""},
+        {"\xC3\xA4rger/", 0x46, "\xC3\xA4rger", "", [&] { ExpectEmptyAck(b.Ask(0x49, Text("\xC3\x84rger")), 0x49); }, "\xC3\x84rger", ""},
+        {"D\xC3\xAFr/f", 0x45, "D\xC3\xAFr/f", "", put("D\xC3\x8FR/f"), "D\xC3\xAFr/f", ""},
+        {"\xC3\xA9" "1", 0x4E, "\xC3\xA9" "1", "\xC3\xA9" "2", [&] { ExpectEmptyAck(b.Ask(0x4E, Text("\xC3\x89" "2"), 4, Text("\xC3\x89" "1")), 0x4E); }, "\xC3\x89" "1", "\xC3\xA9" "2"}};
+    for (const Undone& u : undone) {
+        SCOPED_TRACE(u.path);
+        fs::create_directories(fs::path(root + "/" + u.made).parent_path());
+        if (u.made.back() != '/') WriteFile(root + "/" + u.made, "old");
+        const Bytes to = u.to.empty() ? Bytes{} : Text(u.to);
+        for (int resend = 0; resend < 2; ++resend) {
+            a.key = 7;
+            ExpectEmptyAck(a.Ask(u.command, Text(u.path), uint32_t(to.size()), to), u.command);
+            if (!resend) u.undo();
+        }
+        EXPECT_FALSE(Exists(root + "/" + u.gone)) << "answered \"ok\" for work not done";
+        if (!u.there.empty()) { EXPECT_TRUE(Exists(root + "/" + u.there)); }
+    }
+
+    // A case-only rename renames.
+    for (std::string n : {"a.txt", "\xC3\xBC.txt"}) WriteFile(root + "/" + n, n);
+    ExpectEmptyAck(a.Ask(0x4E, Text("a.txt"), 6, Text("A.TXT")), 0x4E);
+    ExpectEmptyAck(a.Ask(0x4E, Text("\xC3\xBC.txt"), 7, Text("\xC3\x9C.txt")), 0x4E);
+    EXPECT_EQ(ReadFile(root + "/A.TXT") + ReadFile(root + "/\xC3\x9C.txt"), "a.txt\xC3\xBC.txt");
+    EXPECT_FALSE(Exists(root + "/a.txt") || Exists(root + "/\xC3\xBC.txt"));
+
+    // A put during another client's download: the old file whole, or an
+    // error, never a splice; the next download gets the new file whole.
+    const std::string old = Pattern(1 << 20, 1), now = Pattern(1 << 20, 2);
+    WriteFile(root + "/big.bin", old);
+    std::string got;
+    Reply r;
+    for (r = a.Ask(0x42, Text("big.bin"), 0); r.command == 0x42 && !r.data.empty(); r = a.Ask(0x42, Text("big.bin"), uint32_t(got.size()))) {
+        got += std::string(r.data.begin(), r.data.end());
+        if (got.size() == 46 * 1024) ExpectEmptyAck(Put(b, "BIG.BIN", now), 0x44);
+    }
+    EXPECT_TRUE(r.command == 0x42 ? got == old : got == old.substr(0, got.size())) << "a spliced download";
+    EXPECT_TRUE(ReadFile(root + "/big.bin") == now);
+    // Polling the first block of a name: what another program or client
+    // does to it shows at the next poll, and a delete by any spelling frees
+    // the name at once.
+    const std::string pinned = "/pinn\xC3\xA9.txt";
+    auto poll = [&] { Reply p = a.Ask(0x42, Text("PINN\xC3\x89.TXT"), 0); return p.command == 0x42 ? std::string(p.data.begin(), p.data.begin() + 4) : p.DataText(); };
+    WriteFile(root + pinned, "one " + old);
+    EXPECT_EQ(poll(), "one ");
+    WriteFile(root + "/next", "two " + old);
+    fs::rename(root + "/next", root + pinned);
+    EXPECT_EQ(poll(), "two ");
+    fs::remove(root + pinned);
+    EXPECT_EQ(poll(), "Unable to open file: PINN\xC3\x89.TXT");
+    WriteFile(root + pinned, "six " + old);
+    EXPECT_EQ(poll(), "six ");
+    ExpectEmptyAck(b.Ask(0x45, Text(pinned)), 0x45);
+    EXPECT_FALSE(Exists(root + pinned));
+    ExpectEmptyAck(Put(b, pinned, "ten "), 0x44);
+    EXPECT_EQ(poll(), "ten ");
+    EXPECT_EQ(server.Stop(), 0);
 }

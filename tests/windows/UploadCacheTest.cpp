@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../../engine/FSPDaemon.h"
+#include "../../engine/FileSystem.h"
 #include "../../engine/UploadCache.h"
 #include "../../engine/core/Packet.h"
 #include "WinTest.h"
@@ -196,18 +197,20 @@ struct Served {
     }
     // Serves command with data as sent (no NUL added) at position.
     void Serve(void (FSPDaemon::*handler)(), uint8_t command, const std::string& sent,
-               uint32_t position = 0) {
+               uint32_t position = 0, const std::string& extra = "") {
         std::memset(d.outPacket, 0, sizeof(d.outPacket));
         buffer.assign(sent.begin(), sent.end());
+        buffer.insert(buffer.end(), extra.begin(), extra.end());
         d.command = command;
         d.position = position;
-        d.dataLength = uint32_t(buffer.size());
+        d.dataLength = uint32_t(sent.size());
         d.data = buffer.empty() ? nullptr : buffer.data();
-        d.extraLength = 0;
-        d.extraData = nullptr;
+        d.extraLength = int32_t(extra.size());
+        d.extraData = extra.empty() ? nullptr : buffer.data() + sent.size();
         (d.*handler)();
     }
     uint8_t ReplyCode() const { return d.outPacket[0]; }
+    std::string Block() const { return std::string(reinterpret_cast<const char*>(d.outPacket + 12), fsp::GetU16(d.outPacket + 6)); }
     uint32_t ReplyPosition() const { return fsp::GetU32(d.outPacket + 8); }
     std::string ReplyText() const { return reinterpret_cast<const char*>(d.outPacket + 12); }
     FSPDaemon d;
@@ -276,13 +279,13 @@ TEST_F(UploadHandlers, AnswersAndLogLinesOfEveryOutcome) {
         "[10.0.0.7]: Begin Upload",
         "[10.0.0.7]: Uploaded /new.txt",
         "[10.0.0.7]: Created directory sub/",
-        "[10.0.0.7]: MK_DIR:  Error making directory",
+        "[10.0.0.7]: MK_DIR:  Error making directory (error 183)",
         "[10.0.0.7]: Created directory sub",
         "[10.0.0.7]: MK_DIR:  Error making directory",
         "[10.0.0.7]: Created directory loose",
-        "[10.0.0.7]: DEL_DIR:  Error removing directory",
+        "[10.0.0.7]: DEL_DIR:  Error removing directory (error 267)",
         "[10.0.0.7]: Removed directory new.txt",
-        "[10.0.0.7]: DEL_FILE:  Error deleting file!",
+        "[10.0.0.7]: DEL_FILE:  Error deleting file! (error 5)",
         "[10.0.0.7]: Deleted sub",
         "[10.0.0.7]: Deleted new.txt",
         "[10.0.0.7]: Removed directory sub",
@@ -293,4 +296,83 @@ TEST_F(UploadHandlers, AnswersAndLogLinesOfEveryOutcome) {
         ASSERT_NE(found, std::string::npos) << "missing in order: " << line << "\n" << log;
         at = found + 1;
     }
+}
+
+// Faults of the file system, injected: each answers its command's text,
+// and its log line carries the system's code. A held file is retried for
+// a moment, then fails.
+TEST_F(UploadHandlers, InjectedFaultsAnswerTheirTextAndLogTheSystemsCode) {
+    TempDir root;
+    CreateDirectoryA(root.File("sub").c_str(), nullptr);
+    WriteFileText(root.File("f.txt"), "content");
+    using F = FSPDaemon;
+    struct Case { fsys::Call call; DWORD error; int times; void (F::*serve)(); uint8_t command; const char* path; const char* reply; };
+    const Case cases[] = {
+        {fsys::Call::Write, ERROR_DISK_FULL, -1, &F::Upload, fsp::CC_UP_LOAD, "", "UPLOAD:  Error Uploading"},
+        {fsys::Call::Move, ERROR_DISK_FULL, -1, &F::Install, fsp::CC_INSTALL, "new.txt", "INSTALL:  Error Installing New File"},
+        {fsys::Call::Move, ERROR_ACCESS_DENIED, -1, &F::Install, fsp::CC_INSTALL, "new.txt", "INSTALL:  Error Installing New File"},
+        {fsys::Call::Move, ERROR_SHARING_VIOLATION, -1, &F::Install, fsp::CC_INSTALL, "new.txt", "INSTALL:  Error Installing New File"},
+        {fsys::Call::Move, ERROR_SHARING_VIOLATION, 3, &F::Install, fsp::CC_INSTALL, "new.txt", nullptr},
+        {fsys::Call::Move, ERROR_ACCESS_DENIED, -1, &F::Rename, fsp::CC_RENAME, "new.txt", "RENAME:  Error renaming"},
+        {fsys::Call::Find, ERROR_ACCESS_DENIED, -1, &F::GetDirectory, fsp::CC_GET_DIR, "sub", "Directory sub does not exist!"},
+        {fsys::Call::Open, ERROR_SHARING_VIOLATION, -1, &F::GetFile, fsp::CC_GET_FILE, "f.txt", "Unable to open file: f.txt"},
+        {fsys::Call::Delete, ERROR_ACCESS_DENIED, -1, &F::DeleteFileA, fsp::CC_DEL_FILE, "f.txt", "DEL_FILE:  Error deleting file!"}};
+    Served s(root.path, dir.File("faults.log"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply ? c.reply : "retried");
+        if (c.command == fsp::CC_INSTALL) s.Serve(&F::Upload, fsp::CC_UP_LOAD, "piece", 0);
+        fsys::InjectFault(c.call, c.error, c.times);
+        fsys::InjectFault(fsys::Call::PosixMove, ERROR_INVALID_PARAMETER); // as Wine answers
+        fsys::InjectFault(fsys::Call::PosixDelete, ERROR_INVALID_PARAMETER);
+        const ULONGLONG start = GetTickCount64();
+        s.Serve(c.serve, c.command, Nul(c.path), c.command == fsp::CC_RENAME ? 6 : 0, c.command == fsp::CC_RENAME ? Nul("g.txt") : "");
+        fsys::ClearFaults();
+        EXPECT_EQ(s.ReplyText(), c.reply ? c.reply : "");
+        if (c.error == ERROR_SHARING_VIOLATION && c.times < 0) { EXPECT_GE(GetTickCount64() - start, fsys::kRetryMs); }
+        if (c.reply) { EXPECT_NE(ReadFileText(dir.File("faults.log")).find(std::string(c.reply) + " (error " + std::to_string(c.error) + ")\r\n"), std::string::npos); }
+    }
+    EXPECT_EQ(ReadFileText(root.File("new.txt")), "piece");
+    EXPECT_EQ(ReadFileText(root.File("f.txt")), "content");
+    EXPECT_TRUE(TempFiles().empty());
+}
+
+// Windows neither replaces a file that is open nor renames a folder above
+// one, and leaves a deleted open file's name taken; here those calls are
+// made to refuse while the server holds a download open, and the file
+// system to have no POSIX semantics. Every change goes through, and the
+// download under way gets an error, never a block of another file.
+TEST_F(UploadHandlers, ChangesLetGoOfDownloadsWhereTheFileSystemCannotReplaceOpenFiles) {
+    TempDir root;
+    CreateDirectoryA(root.File("d").c_str(), nullptr);
+    const std::string old(3000, 'o');
+    for (const char* f : {"f.bin", "d\\g.bin", "h.bin"}) WriteFileText(root.File(f), old);
+    Served s(root.path, dir.File("held.log"));
+    s.d.readWrite = 1;
+    auto held = [&] { return s.d.openFiles.Count() > 0; };
+    fsys::InjectFault(fsys::Call::PosixMove, ERROR_INVALID_PARAMETER);
+    fsys::InjectFault(fsys::Call::PosixDelete, ERROR_INVALID_PARAMETER);
+    fsys::InjectFault(fsys::Call::Move, ERROR_ACCESS_DENIED, -1, nullptr, held);
+    fsys::InjectFault(fsys::Call::Delete, ERROR_ACCESS_DENIED, -1, nullptr, held);
+    struct Case { const char* file; void (FSPDaemon::*change)(); uint8_t command; const char* path; const char* to; const char* read; };
+    const Case cases[] = {{"f.bin", &FSPDaemon::Install, fsp::CC_INSTALL, "F.BIN", "", "F.BIN"},
+                          {"d/g.bin", &FSPDaemon::Rename, fsp::CC_RENAME, "D", "e", "d/g.bin"},
+                          {"h.bin", &FSPDaemon::DeleteFileA, fsp::CC_DEL_FILE, "h.bin", "", "H.bin"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        s.Serve(&FSPDaemon::GetFile, fsp::CC_GET_FILE, Nul(c.file), 0);
+        EXPECT_EQ(s.Block(), old.substr(0, 1024));
+        ASSERT_TRUE(held());
+        if (c.command == fsp::CC_INSTALL) s.Serve(&FSPDaemon::Upload, fsp::CC_UP_LOAD, "new", 0);
+        s.Serve(c.change, c.command, Nul(c.path), uint32_t(*c.to ? 2 : 0), *c.to ? Nul(c.to) : "");
+        EXPECT_EQ(s.ReplyCode(), c.command) << s.ReplyText();
+        s.Serve(&FSPDaemon::GetFile, fsp::CC_GET_FILE, Nul(c.read), 1024);
+        EXPECT_EQ(s.ReplyText(), std::string("Read error on file: ") + c.read);
+    }
+    fsys::ClearFaults();
+    EXPECT_EQ(ReadFileText(root.File("f.bin")), "new");
+    EXPECT_EQ(ReadFileText(root.File("e\\g.bin")), old);
+    EXPECT_FALSE(FileExists(root.File("h.bin")));
+    // A new run reads what the name holds now.
+    s.Serve(&FSPDaemon::GetFile, fsp::CC_GET_FILE, Nul("f.bin"), 0);
+    EXPECT_EQ(s.Block(), "new");
 }
