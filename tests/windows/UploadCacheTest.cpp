@@ -298,81 +298,53 @@ TEST_F(UploadHandlers, AnswersAndLogLinesOfEveryOutcome) {
     }
 }
 
-// Faults of the file system, injected: each answers its command's text,
-// and its log line carries the system's code. A held file is retried for
-// a moment, then fails.
-TEST_F(UploadHandlers, InjectedFaultsAnswerTheirTextAndLogTheSystemsCode) {
-    TempDir root;
-    CreateDirectoryA(root.File("sub").c_str(), nullptr);
-    WriteFileText(root.File("f.txt"), "content");
-    using F = FSPDaemon;
-    struct Case { fsys::Call call; DWORD error; int times; void (F::*serve)(); uint8_t command; const char* path; const char* reply; };
-    const Case cases[] = {
-        {fsys::Call::Write, ERROR_DISK_FULL, -1, &F::Upload, fsp::CC_UP_LOAD, "", "UPLOAD:  Error Uploading"},
-        {fsys::Call::Move, ERROR_DISK_FULL, -1, &F::Install, fsp::CC_INSTALL, "new.txt", "INSTALL:  Error Installing New File"},
-        {fsys::Call::Move, ERROR_ACCESS_DENIED, -1, &F::Install, fsp::CC_INSTALL, "new.txt", "INSTALL:  Error Installing New File"},
-        {fsys::Call::Move, ERROR_SHARING_VIOLATION, -1, &F::Install, fsp::CC_INSTALL, "new.txt", "INSTALL:  Error Installing New File"},
-        {fsys::Call::Move, ERROR_SHARING_VIOLATION, 3, &F::Install, fsp::CC_INSTALL, "new.txt", nullptr},
-        {fsys::Call::Move, ERROR_ACCESS_DENIED, -1, &F::Rename, fsp::CC_RENAME, "new.txt", "RENAME:  Error renaming"},
-        {fsys::Call::Find, ERROR_ACCESS_DENIED, -1, &F::GetDirectory, fsp::CC_GET_DIR, "sub", "Directory sub does not exist!"},
-        {fsys::Call::Open, ERROR_SHARING_VIOLATION, -1, &F::GetFile, fsp::CC_GET_FILE, "f.txt", "Unable to open file: f.txt"},
-        {fsys::Call::Delete, ERROR_ACCESS_DENIED, -1, &F::DeleteFileA, fsp::CC_DEL_FILE, "f.txt", "DEL_FILE:  Error deleting file!"}};
-    Served s(root.path, dir.File("faults.log"));
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.reply ? c.reply : "retried");
-        if (c.command == fsp::CC_INSTALL) s.Serve(&F::Upload, fsp::CC_UP_LOAD, "piece", 0);
-        fsys::InjectFault(c.call, c.error, c.times);
-        fsys::InjectFault(fsys::Call::PosixMove, ERROR_INVALID_PARAMETER); // as Wine answers
-        fsys::InjectFault(fsys::Call::PosixDelete, ERROR_INVALID_PARAMETER);
-        const ULONGLONG start = GetTickCount64();
-        s.Serve(c.serve, c.command, Nul(c.path), c.command == fsp::CC_RENAME ? 6 : 0, c.command == fsp::CC_RENAME ? Nul("g.txt") : "");
-        fsys::ClearFaults();
-        EXPECT_EQ(s.ReplyText(), c.reply ? c.reply : "");
-        if (c.error == ERROR_SHARING_VIOLATION && c.times < 0) { EXPECT_GE(GetTickCount64() - start, fsys::kRetryMs); }
-        if (c.reply) { EXPECT_NE(ReadFileText(dir.File("faults.log")).find(std::string(c.reply) + " (error " + std::to_string(c.error) + ")\r\n"), std::string::npos); }
-    }
-    EXPECT_EQ(ReadFileText(root.File("new.txt")), "piece");
-    EXPECT_EQ(ReadFileText(root.File("f.txt")), "content");
-    EXPECT_TRUE(TempFiles().empty());
-}
-
-// Windows neither replaces a file that is open nor renames a folder above
-// one, and leaves a deleted open file's name taken; here those calls are
-// made to refuse while the server holds a download open, and the file
-// system to have no POSIX semantics. Every change goes through, and the
-// download under way gets an error, never a block of another file.
-TEST_F(UploadHandlers, ChangesLetGoOfDownloadsWhereTheFileSystemCannotReplaceOpenFiles) {
+// Injected faults answer their texts, logged with the system's code; a held
+// file is retried a moment. Windows' refusals of plain renames and deletes
+// of open files, played while a download is open: every change goes
+// through, and the download gets an error, never a block of another file.
+TEST_F(UploadHandlers, InjectedFaultsAndWindowsRefusalsOfOpenFiles) {
     TempDir root;
     CreateDirectoryA(root.File("d").c_str(), nullptr);
     const std::string old(3000, 'o');
-    for (const char* f : {"f.bin", "d\\g.bin", "h.bin"}) WriteFileText(root.File(f), old);
-    Served s(root.path, dir.File("held.log"));
+    for (const char* f : {"d\\g.bin", "h.bin"}) WriteFileText(root.File(f), old);
+    using F = FSPDaemon; using C = fsys::Call;
+    struct Fault { C call; DWORD error; int times; void (F::*serve)(); uint8_t command; const char* path; const char* reply; };
+    const Fault faults[] = {{C::Write, ERROR_DISK_FULL, -1, &F::Upload, fsp::CC_UP_LOAD, "", "UPLOAD:  Error Uploading"},
+                            {C::Move, ERROR_SHARING_VIOLATION, -1, &F::Install, fsp::CC_INSTALL, "f.bin", "INSTALL:  Error Installing New File"},
+                            {C::Move, ERROR_SHARING_VIOLATION, 3, &F::Install, fsp::CC_INSTALL, "f.bin", ""},
+                            {C::Move, ERROR_ACCESS_DENIED, -1, &F::Rename, fsp::CC_RENAME, "f.bin", "RENAME:  Error renaming"},
+                            {C::Find, ERROR_ACCESS_DENIED, -1, &F::GetDirectory, fsp::CC_GET_DIR, "d", "Directory d does not exist!"}};
+    Served s(root.path, dir.File("faults.log"));
     s.d.readWrite = 1;
+    auto rename = [](uint8_t command, const char* to) { return command == fsp::CC_RENAME ? Nul(to) : ""; };
+    for (C c : {C::PosixMove, C::PosixDelete}) fsys::InjectFault(c, ERROR_INVALID_PARAMETER); // as under Wine
+    for (const Fault& c : faults) {
+        if (c.command == fsp::CC_INSTALL) s.Serve(&F::Upload, fsp::CC_UP_LOAD, old, 0);
+        fsys::InjectFault(c.call, c.error, c.times);
+        const ULONGLONG start = GetTickCount64();
+        s.Serve(c.serve, c.command, Nul(c.path), uint32_t(rename(c.command, "x").size()), rename(c.command, "x"));
+        fsys::InjectFault(c.call, 0, 0);
+        EXPECT_EQ(s.ReplyText(), c.reply);
+        EXPECT_TRUE(c.times >= 0 || c.error != ERROR_SHARING_VIOLATION || GetTickCount64() - start >= fsys::kRetryMs) << c.reply;
+        EXPECT_TRUE(!*c.reply || ReadFileText(dir.File("faults.log")).find(std::string(c.reply) + " (error " + std::to_string(c.error) + ")\r\n") != std::string::npos) << c.reply;
+    }
     auto held = [&] { return s.d.openFiles.Count() > 0; };
-    fsys::InjectFault(fsys::Call::PosixMove, ERROR_INVALID_PARAMETER);
-    fsys::InjectFault(fsys::Call::PosixDelete, ERROR_INVALID_PARAMETER);
-    fsys::InjectFault(fsys::Call::Move, ERROR_ACCESS_DENIED, -1, nullptr, held);
-    fsys::InjectFault(fsys::Call::Delete, ERROR_ACCESS_DENIED, -1, nullptr, held);
-    struct Case { const char* file; void (FSPDaemon::*change)(); uint8_t command; const char* path; const char* to; const char* read; };
-    const Case cases[] = {{"f.bin", &FSPDaemon::Install, fsp::CC_INSTALL, "F.BIN", "", "F.BIN"},
-                          {"d/g.bin", &FSPDaemon::Rename, fsp::CC_RENAME, "D", "e", "d/g.bin"},
-                          {"h.bin", &FSPDaemon::DeleteFileA, fsp::CC_DEL_FILE, "h.bin", "", "H.bin"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
-        s.Serve(&FSPDaemon::GetFile, fsp::CC_GET_FILE, Nul(c.file), 0);
-        EXPECT_EQ(s.Block(), old.substr(0, 1024));
-        ASSERT_TRUE(held());
-        if (c.command == fsp::CC_INSTALL) s.Serve(&FSPDaemon::Upload, fsp::CC_UP_LOAD, "new", 0);
-        s.Serve(c.change, c.command, Nul(c.path), uint32_t(*c.to ? 2 : 0), *c.to ? Nul(c.to) : "");
+    for (C c : {C::Move, C::Delete}) fsys::InjectFault(c, ERROR_ACCESS_DENIED, -1, nullptr, held);
+    struct Change { const char* file; void (F::*change)(); uint8_t command; const char* path; const char* read; };
+    const Change changes[] = {{"f.bin", &F::Install, fsp::CC_INSTALL, "F.BIN", "F.BIN"},
+                              {"d/g.bin", &F::Rename, fsp::CC_RENAME, "D", "d/g.bin"},
+                              {"h.bin", &F::DeleteFileA, fsp::CC_DEL_FILE, "h.bin", "H.bin"}};
+    for (const Change& c : changes) {
+        s.Serve(&F::GetFile, fsp::CC_GET_FILE, Nul(c.file), 0);
+        EXPECT_TRUE(s.Block() == old.substr(0, 1024) && held()) << c.file;
+        if (c.command == fsp::CC_INSTALL) s.Serve(&F::Upload, fsp::CC_UP_LOAD, "new", 0);
+        s.Serve(c.change, c.command, Nul(c.path), uint32_t(rename(c.command, "e").size()), rename(c.command, "e"));
         EXPECT_EQ(s.ReplyCode(), c.command) << s.ReplyText();
-        s.Serve(&FSPDaemon::GetFile, fsp::CC_GET_FILE, Nul(c.read), 1024);
+        s.Serve(&F::GetFile, fsp::CC_GET_FILE, Nul(c.read), 1024);
         EXPECT_EQ(s.ReplyText(), std::string("Read error on file: ") + c.read);
     }
     fsys::ClearFaults();
-    EXPECT_EQ(ReadFileText(root.File("f.bin")), "new");
-    EXPECT_EQ(ReadFileText(root.File("e\\g.bin")), old);
-    EXPECT_FALSE(FileExists(root.File("h.bin")));
-    // A new run reads what the name holds now.
-    s.Serve(&FSPDaemon::GetFile, fsp::CC_GET_FILE, Nul("f.bin"), 0);
+    EXPECT_TRUE(ReadFileText(root.File("e\\g.bin")) == old && !FileExists(root.File("h.bin")) && TempFiles().empty());
+    s.Serve(&F::GetFile, fsp::CC_GET_FILE, Nul("f.bin"), 0);
     EXPECT_EQ(s.Block(), "new");
 }
