@@ -303,8 +303,8 @@ TEST_F(Served, LibfsplibListsEveryEntryOnceWithTypeSizeAndTime) {
         return size_t(Count(l, "[127.0.0.1]: Get directory listing")) >= listings;
     });
     EXPECT_EQ(size_t(Count(lines, "[127.0.0.1]: Get directory listing")), listings);
-    EXPECT_EQ(Count(lines, "[127.0.0.1]: Directory nothere does not exist!"), 1);
-    EXPECT_EQ(Count(lines, "[127.0.0.1]: Directory one/only.txt does not exist!"), 1);
+    EXPECT_EQ(Count(lines, "[127.0.0.1]: Directory nothere does not exist! (error 3)"), 1);
+    EXPECT_EQ(Count(lines, "[127.0.0.1]: Directory one/only.txt does not exist! (error 123)"), 1);
 }
 
 TEST_F(Served, LibfsplibDownloadsAreByteIdentical) {
@@ -331,7 +331,7 @@ TEST_F(Served, LibfsplibDownloadsAreByteIdentical) {
         EXPECT_EQ(c, n % 1024 ? 2 : 1) << n;
         downloads += size_t(c);
     }
-    EXPECT_EQ(Count(lines, "[127.0.0.1]: Unable to open file: /files/missing"), 1);
+    EXPECT_EQ(Count(lines, "[127.0.0.1]: Unable to open file: /files/missing (error 2)"), 1);
     EXPECT_EQ(lines.size(), downloads + 1) << ::testing::PrintToString(lines);
 }
 
