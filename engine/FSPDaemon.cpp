@@ -47,6 +47,10 @@ constexpr bool HandlersFollowPolicy() {
 }
 static_assert(HandlersFollowPolicy(), "one handler per row of the access table, in its order");
 
+// How much of a failure's message its log line keeps before the code: a
+// line naming a client holds about 210 characters of text.
+constexpr size_t kErrorTextRoom = 160;
+
 // The system's words for an error, without the final full stop and line end.
 void SystemText(unsigned long error, char* out, size_t size) {
     out[0] = '\0';
@@ -101,9 +105,13 @@ bool Within(const char* path, const char* folder) {
 }
 } // namespace
 
-FSPDaemon::FSPDaemon() { acceptRequests = 1; }
+FSPDaemon::FSPDaemon() {
+    acceptRequests = 1;
+    fsys::SetLetGo(this, [this](const char* path) { openFiles.LetGo(fsys::Identity(path)); });
+}
 
 FSPDaemon::~FSPDaemon() {
+    fsys::SetLetGo(this, nullptr);
     if (serverSocket != INVALID_SOCKET) {
         closesocket(serverSocket);
         char text[64];
@@ -414,19 +422,32 @@ int FSPDaemon::Reply(unsigned long position, const unsigned char* data, const un
     return 1;
 }
 
-int FSPDaemon::ErrorMsg(const char* message) {
+int FSPDaemon::ErrorMsg(const char* message, unsigned long systemError) {
     // A refusal may be the root gone: the status bar says so at once.
     CheckRoot();
-    LogClient(message);
+    if (systemError) {
+        // The code stays on the line however long the message: the message
+        // is cut first, between characters.
+        size_t keep = std::strlen(message);
+        if (keep > kErrorTextRoom) {
+            keep = kErrorTextRoom;
+            while (keep > 0 && (static_cast<unsigned char>(message[keep]) & 0xC0) == 0x80) --keep;
+        }
+        char text[fsp::kAddressLineSize];
+        std::snprintf(text, sizeof(text), "%.*s (error %lu)", int(keep), message, systemError);
+        LogClient(text);
+    } else {
+        LogClient(message);
+    }
     return Reply(0, reinterpret_cast<const unsigned char*>(message), nullptr,
                  int(std::strlen(message) + 1), 0, 1);
 }
 
-int FSPDaemon::ErrorMsgf(const char* format, const char* clientText) {
+int FSPDaemon::ErrorMsgf(const char* format, const char* clientText, unsigned long systemError) {
     // An error reply holds at most 1023 characters and its NUL.
     char message[fsp::kMaxPayload];
     std::snprintf(message, sizeof(message), format, clientText);
-    return ErrorMsg(message);
+    return ErrorMsg(message, systemError);
 }
 
 int FSPDaemon::LocalPath(const char* requestPath, char* out) {
@@ -558,7 +579,6 @@ void FSPDaemon::PathChanged(const char* local) {
         uploadCache.PathChanged(id);
     }
     if (changedCount < fsp::ReplyCache::kMaxPaths) changedPaths[changedCount++] = id;
-    openFiles.Drop(id);
 }
 
 void FSPDaemon::ExpireIdle() {
@@ -567,10 +587,9 @@ void FSPDaemon::ExpireIdle() {
     const uint8_t served = command;
     command = 0;
     // Copies that ended are put in place, as if their client had asked
-    // again: what the server holds of the target goes first.
+    // again (a download of the target lets go as fsys::Move needs).
     uploadCache.Expire(now, [this](const char* target, bool placed) {
         if (placed) PathChanged(target);
-        else Closing(target);
     });
     command = served;
     openFiles.Expire(now);

@@ -71,7 +71,9 @@ public:
     static int CalcChecksum(const unsigned char* packet, int n, int outgoing);
     int Reply(unsigned long position, const unsigned char* data, const unsigned char* extra,
               int dataLength, int extraLength, int errorFlag);
-    int ErrorMsg(const char* message);
+    // The reply carries the message; its log line adds the system's error
+    // code when the failure has one (" (error 32)").
+    int ErrorMsg(const char* message, unsigned long systemError = 0);
 
     // Settings (settings/Settings.cpp).
     void DefaultSettings();
@@ -114,7 +116,7 @@ public:
     // LogClient of a format whose one %s is client text.
     void LogClientf(const char* format, const char* clientText);
     // ErrorMsg of a format whose one %s is client text.
-    int ErrorMsgf(const char* format, const char* clientText);
+    int ErrorMsgf(const char* format, const char* clientText, unsigned long systemError = 0);
     // The request's path as the client sent it, for the messages and log
     // lines that quote it: up to its NUL, never past the bytes that arrived.
     const char* ShownPath() { return fsp::RequestPathText(*this, shownPath, sizeof(shownPath)); }
@@ -134,17 +136,15 @@ public:
         return reinterpret_cast<const unsigned char*>(&clientAddr.sin_port);
     }
     // Called by every handler that changed the entry at local path (made,
-    // removed, replaced or renamed it), after it did: what is kept of that
-    // path for later requests is dropped here, in one place, and the path
-    // is noted as one the request being served changed.
+    // removed, replaced or renamed it), after it did: the kept replies of
+    // that path are forgotten here, in one place, and the path is noted as
+    // one the request being served changed. Downloads under way read on
+    // from their files (OpenFiles).
     void PathChanged(const char* local);
     // The identity (fsys::Identity) of a local path LocalPath built for the
     // request being served, as it was when built: before a change, while a
     // short name still names the entry.
     const std::string& IdentityOf(const char* local);
-    // Called by every handler just before it changes the entry at local
-    // path: the server lets go of what it holds open at or below it.
-    void Closing(const char* local) { openFiles.Drop(IdentityOf(local)); }
     // Whether the access level and the directories' access files let the
     // request being served through (fsp::CommandPolicy::need); when not, it
     // has been answered with the command's refusal text, and the log says
@@ -206,7 +206,8 @@ public:
     // Why the root cannot be served now, in short; empty while it can.
     char rootProblem[fsp::kMaxPath + 80] = {};
     UploadCache uploadCache;
-    // Files being downloaded, kept open between blocks.
+    // Files being downloaded, kept open between blocks. Let go of before a
+    // change that cannot be made while they are open (fsys::SetLetGo).
     OpenFiles openFiles;
     // The reply to each client's last state-changing request, for resends.
     fsp::ReplyCache replyCache;

@@ -20,13 +20,15 @@ struct Fault {
     int times = 0; // calls left to fail; < 0 for every call
     std::string pathPart;
     DWORD delayMs = 0; // a slow call, not a failed one
+    std::function<bool()> when;
 };
 std::mutex faultLock;
 Fault faults[size_t(Call::kCount)];
 std::atomic<int> faultCount{0};
 
-// Whether the call fails by a test's wish; the error is then the last one.
-bool Faulted(Call call, const wchar_t* path = nullptr) {
+// Whether the call on path (or on other, the second path of a rename)
+// fails by a test's wish; the error is then the last one.
+bool Faulted(Call call, const wchar_t* path = nullptr, const wchar_t* other = nullptr) {
     if (faultCount.load(std::memory_order_relaxed) == 0) return false;
     std::unique_lock<std::mutex> hold(faultLock);
     Fault& f = faults[size_t(call)];
@@ -38,10 +40,13 @@ bool Faulted(Call call, const wchar_t* path = nullptr) {
     }
     if (f.times == 0) return false;
     if (!f.pathPart.empty()) {
-        char narrow[MAX_PATH * 3 + 1];
-        if (!path || !Narrow(path, narrow, sizeof(narrow)) || !std::strstr(narrow, f.pathPart.c_str()))
-            return false;
+        auto holds = [&](const wchar_t* p) {
+            std::vector<char> narrow(std::wcslen(p) * 3 + 1);
+            return Narrow(p, narrow.data(), narrow.size()) && std::strstr(narrow.data(), f.pathPart.c_str());
+        };
+        if (!(path && holds(path)) && !(other && holds(other))) return false;
     }
+    if (f.when && !f.when()) return false;
     if (f.times > 0 && --f.times == 0) --faultCount;
     SetLastError(f.error);
     return true;
@@ -81,9 +86,97 @@ size_t LastNameAt(const std::wstring& w) {
     size_t slash = w.find_last_of(L'\\');
     return slash == std::wstring::npos ? 0 : slash + 1;
 }
+
+LetGo letGo; // the server's, called on the thread that serves requests
+const void* letGoOwner = nullptr;
+
+void LetGoOf(const char* path) {
+    if (letGo && path) letGo(path);
+}
+
+// The POSIX forms of rename and delete, by their numbers: the headers
+// name them only for Windows 10 targets, and this program starts on 7.
+constexpr auto kDispositionInfoEx = FILE_INFO_BY_HANDLE_CLASS(21);
+constexpr auto kRenameInfoEx = FILE_INFO_BY_HANDLE_CLASS(22);
+constexpr DWORD kDispositionDelete = 0x1, kDispositionPosix = 0x2;
+constexpr DWORD kRenameReplace = 0x1, kRenamePosix = 0x2;
+
+// The entry itself, not what a link points to, opened to be renamed or
+// deleted whoever else has it open; folders only when asked (a delete is
+// of files alone).
+HANDLE OpenToChange(const std::wstring& w, bool folders) {
+    return CreateFileW(w.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT | (folders ? FILE_FLAG_BACKUP_SEMANTICS : 0), nullptr);
+}
+
+// Sets information on the entry at w, opened for the change; the last
+// error is the system's answer.
+bool SetOn(const std::wstring& w, bool folders, FILE_INFO_BY_HANDLE_CLASS what, void* info, DWORD size) {
+    HANDLE h = OpenToChange(w, folders);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = SetFileInformationByHandle(h, what, info, size) != 0;
+    DWORD error = GetLastError();
+    CloseHandle(h);
+    SetLastError(error);
+    return ok;
+}
+
+// The name a rename through a handle takes: the whole path, in the
+// system's own form (\??\C:\... or \??\UNC\server\share\...).
+bool NtName(const std::wstring& w, std::wstring* out) {
+    std::wstring full = w;
+    if (w.compare(0, 4, L"\\\\?\\") == 0) {
+        full = w.substr(4);
+    } else {
+        DWORD n = GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+        if (n == 0) return false;
+        full.assign(n, L'\0');
+        n = GetFullPathNameW(w.c_str(), n, &full[0], nullptr);
+        if (n == 0 || n >= full.size()) return false;
+        full.resize(n);
+        if (full.compare(0, 2, L"\\\\") == 0) full = L"UNC\\" + full.substr(2);
+    }
+    *out = L"\\??\\" + full;
+    return true;
+}
+
+bool PosixDelete(const std::wstring& w) {
+    if (Faulted(Call::PosixDelete, w.c_str())) return false;
+    DWORD flags = kDispositionDelete | kDispositionPosix;
+    return SetOn(w, false, kDispositionInfoEx, &flags, sizeof(flags));
+}
+
+bool PosixMove(const std::wstring& from, const std::wstring& to, bool replace) {
+    std::wstring name;
+    if (Faulted(Call::PosixMove, from.c_str(), to.c_str()) || !NtName(to, &name)) return false;
+    const size_t bytes = name.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + bytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    // The flags take the place of ReplaceIfExists, the first field.
+    const DWORD flags = kRenamePosix | (replace ? kRenameReplace : 0);
+    std::memcpy(info, &flags, sizeof(flags));
+    info->RootDirectory = nullptr;
+    info->FileNameLength = DWORD(bytes);
+    std::memcpy(info->FileName, name.data(), bytes);
+    return SetOn(from, true, kRenameInfoEx, info, DWORD(buffer.size()));
+}
+
+// One rename, the POSIX way or else the plain way after letting go of
+// what the server holds at the narrow paths given.
+bool MoveOnce(const std::wstring& from, const std::wstring& to, bool replace, const char* fromPath,
+              const char* toPath) {
+    return Retried([&] {
+        if (PosixMove(from, to, replace)) return true;
+        LetGoOf(fromPath);
+        LetGoOf(toPath);
+        return !Faulted(Call::Move, from.c_str(), to.c_str()) &&
+               MoveFileExW(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0) != 0;
+    });
+}
 } // namespace
 
-void InjectFault(Call call, DWORD error, int times, const char* pathPart) {
+void InjectFault(Call call, DWORD error, int times, const char* pathPart, std::function<bool()> when) {
     std::lock_guard<std::mutex> hold(faultLock);
     Fault& f = faults[size_t(call)];
     if (f.times == 0 && times != 0) ++faultCount;
@@ -91,6 +184,13 @@ void InjectFault(Call call, DWORD error, int times, const char* pathPart) {
     f.error = error;
     f.times = times;
     f.pathPart = pathPart ? pathPart : "";
+    f.when = std::move(when);
+}
+
+void SetLetGo(const void* owner, LetGo hook) {
+    if (!hook && owner != letGoOwner) return;
+    letGo = std::move(hook);
+    letGoOwner = letGo ? owner : nullptr;
 }
 
 void InjectDelay(Call call, DWORD ms) {
@@ -218,8 +318,18 @@ bool SetAttributes(const char* path, DWORD attributes) {
 
 bool Delete(const char* path) {
     std::wstring w;
-    return Wide(path, &w) &&
-           Retried([&] { return !Faulted(Call::Delete, w.c_str()) && DeleteFileW(w.c_str()) != 0; });
+    if (!Wide(path, &w)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    const DWORD before = GetLastError();
+    bool ok = Retried([&] {
+        if (PosixDelete(w)) return true;
+        LetGoOf(path);
+        return !Faulted(Call::Delete, w.c_str()) && DeleteFileW(w.c_str()) != 0;
+    });
+    if (ok) SetLastError(before);
+    return ok;
 }
 
 bool MakeDirectory(const char* path) {
@@ -241,9 +351,6 @@ bool Move(const char* from, const char* to, bool replace) {
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    auto move = [](const std::wstring& a, const std::wstring& b, DWORD flags) {
-        return Retried([&] { return !Faulted(Call::Move, a.c_str()) && MoveFileExW(a.c_str(), b.c_str(), flags) != 0; });
-    };
     // The same entry under another spelling: through a name of its own in
     // the same folder, which no client can name or make.
     if (f != t && Identity(from) == Identity(to)) {
@@ -253,14 +360,14 @@ bool Move(const char* from, const char* to, bool replace) {
         std::swprintf(name, 40, L".vfspd-%02X%02X%02X%02X%02X%02X%02X%02X.part", random[0], random[1],
                       random[2], random[3], random[4], random[5], random[6], random[7]);
         std::wstring between = f.substr(0, LastNameAt(f)) + name;
-        if (!move(f, between, 0)) return false;
-        if (move(between, t, 0)) return true;
+        if (!MoveOnce(f, between, false, from, nullptr)) return false;
+        if (MoveOnce(between, t, false, nullptr, nullptr)) return true;
         DWORD error = GetLastError();
         MoveFileExW(between.c_str(), f.c_str(), 0); // back where it was
         SetLastError(error);
         return false;
     }
-    return move(f, t, replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    return MoveOnce(f, t, replace, from, to);
 }
 
 bool RenameOpen(HANDLE file, const char* to, bool replace) {
@@ -331,9 +438,11 @@ bool Finder::Start(const char* dir) {
     if (!Wide(dir, &w)) return false;
     if (w.empty() || w.back() != L'\\') w += L'\\';
     w += L'*';
-    if (Faulted(Call::Find, w.c_str())) return false;
-    find = FindFirstFileW(w.c_str(), &data);
-    pending = find != INVALID_HANDLE_VALUE;
+    pending = Retried([&] {
+        if (Faulted(Call::Find, w.c_str())) return false;
+        find = FindFirstFileW(w.c_str(), &data);
+        return find != INVALID_HANDLE_VALUE;
+    });
     return pending;
 }
 

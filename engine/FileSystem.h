@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace fsys {
@@ -26,8 +27,15 @@ enum class Call {
     Attributes,
     SetAttributes,
     Find,
-    Move,
-    Delete,
+    Move,   // the plain rename (MoveFileExW)
+    Delete, // the plain delete (DeleteFileW)
+    // Renames and deletes through a handle with POSIX semantics
+    // (SetFileInformationByHandle, FileRenameInfoEx and FileDispositionInfoEx),
+    // tried first: a test fails a rename or a delete as a whole by failing
+    // both ways, and makes a file system without POSIX semantics by failing
+    // this one.
+    PosixMove,
+    PosixDelete,
     MakeDir,
     RemoveDir,
     FreeSpace,
@@ -38,11 +46,22 @@ enum class Call {
 // Makes the next `times` calls of `call` (every one for times < 0) whose
 // path holds pathPart (any path when null or empty; calls on a handle have
 // no path and match only an empty part) fail with error, as if the system
-// had answered so. For tests: the program itself never sets a fault.
-void InjectFault(Call call, DWORD error, int times = -1, const char* pathPart = nullptr);
+// had answered so; with `when`, only the calls made while it holds (a test
+// makes a call refuse what Windows refuses, such as replacing a file that
+// is open). For tests: the program itself never sets a fault.
+void InjectFault(Call call, DWORD error, int times = -1, const char* pathPart = nullptr,
+                 std::function<bool()> when = nullptr);
 void ClearFaults();
 // Makes every call of `call` take ms longer (a slow volume), until cleared.
 void InjectDelay(Call call, DWORD ms);
+
+// What lets go of the handles the server keeps open at or below a path:
+// called before a rename or a delete that has to go the plain way, which
+// Windows refuses (or leaves pending) while anyone holds the entry open.
+// One at a time: set by the server (owner), and cleared with nullptr by
+// the owner that set it.
+using LetGo = std::function<void(const char* path)>;
+void SetLetGo(const void* owner, LetGo letGo);
 
 // How long a sharing or lock violation (a virus scanner, an indexer, a
 // backup holding the file for a moment) is retried before it counts.
@@ -73,12 +92,22 @@ bool Attributes(const char* path, WIN32_FILE_ATTRIBUTE_DATA* out);
 // INVALID_FILE_ATTRIBUTES when the entry cannot be looked at.
 DWORD AttributeBits(const char* path);
 bool SetAttributes(const char* path, DWORD attributes);
+// Deletes a file. With POSIX semantics where the file system has them: the
+// name is free at once, and whoever has the file open reads on from it.
+// Elsewhere what the server holds open is let go first (SetLetGo), so the
+// delete never leaves the name pending. A delete that works leaves the
+// last error as it was, so that cleaning up after a failure keeps its cause.
 bool Delete(const char* path);
 bool MakeDirectory(const char* path);
 bool RemoveDirectory(const char* path);
-// Renames from to to, replacing a file there only when replace. A rename
-// that changes only the case of a name goes through a temporary name:
-// some file systems report success for it and change nothing.
+// Renames from to to, replacing a file there only when replace, in one
+// step. With POSIX semantics where the file system has them, so that a file
+// open elsewhere is replaced or renamed all the same and its readers read
+// on from it; elsewhere what the server holds open at either path (or
+// below a folder) is let go first: Windows neither replaces a file that is
+// open nor renames a folder with an open file below it. A rename that
+// changes only the case of a name goes through a temporary name: some file
+// systems report success for it and change nothing.
 bool Move(const char* from, const char* to, bool replace);
 // Through a handle opened with DELETE access: the entry is renamed (the
 // handle follows it wherever it is), or marked to go when its last handle

@@ -238,10 +238,12 @@ UploadCache::Installed UploadCache::Install(const unsigned char* client, const c
         open.Close(e->fileName);
     }
     DWORD attributes = fsys::AttributeBits(target);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (!replace || (attributes & FILE_ATTRIBUTE_DIRECTORY)))
+    if (attributes != INVALID_FILE_ATTRIBUTES && (!replace || (attributes & FILE_ATTRIBUTE_DIRECTORY))) {
         ok = false;
+        SetLastError(ERROR_ALREADY_EXISTS);
+    }
     // Within a volume a rename puts the file there whole or not at all,
-    // and replaces what was there in one step.
+    // and replaces what was there in one step, whoever reads it meanwhile.
     if (ok && fsys::Move(e->fileName, target, replace != 0)) {
         e->fileName[0] = '\0'; // it is the installed file now
         // A file moved keeps the private permissions of the upload folder;

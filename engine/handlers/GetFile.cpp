@@ -1,8 +1,9 @@
 // The get-file command: one block of a file, read at the position the
-// client names. The file stays open between blocks (OpenFiles): a client
-// fetches a file block after block, and the open and close of each block
-// cost three round trips into the wine server where the kept handle's
-// seek and read cost none.
+// client names. A client's blocks of one path form a download run
+// (OpenFiles): its file stays open between blocks, so that every block
+// comes from the one file the run began with, and the open and close of
+// each block, three round trips into the wine server, are spared where the
+// kept handle's seek and read cost none.
 #include "../FSPDaemon.h"
 #include "../FileSystem.h"
 
@@ -19,9 +20,13 @@ void FSPDaemon::GetFile() {
     // The open refuses a directory, as it is not asked for backup
     // semantics. A read at an OVERLAPPED offset would spare the seek but
     // posts its completion through the wine server; the seek does not.
-    HANDLE file = openFiles.Open(local, GENERIC_READ, GetTickCount64());
+    const std::string& identity = IdentityOf(local);
+    bool broken = false;
+    HANDLE file = openFiles.Download(ClientKey(), local, identity, position, GetTickCount64(), &broken);
     if (file == INVALID_HANDLE_VALUE) {
-        ErrorMsgf("Unable to open file: %s", shown);
+        // A run whose file was deleted or replaced meanwhile: no block of
+        // another file may follow what the client has.
+        ErrorMsgf(broken ? "Read error on file: %s" : "Unable to open file: %s", shown, GetLastError());
         return;
     }
     // Positions are 32-bit: of a file of 4 GiB or more a client could
@@ -34,22 +39,25 @@ void FSPDaemon::GetFile() {
     }
     // The position is unsigned: files up to 4 GiB can be fetched whole.
     if (!fsys::Seek(file, position)) {
-        openFiles.Close(local);
-        ErrorMsgf("Seek error on file: %s", shown);
+        const DWORD error = GetLastError();
+        openFiles.Rest(ClientKey(), identity);
+        ErrorMsgf("Seek error on file: %s", shown, error);
         return;
     }
     unsigned char buffer[fsp::kMaxReplyPayload];
     DWORD got = 0;
     if (!fsys::Read(file, buffer, n, &got)) {
-        openFiles.Close(local);
-        ErrorMsgf("Read error on file: %s", shown);
+        const DWORD error = GetLastError();
+        openFiles.Rest(ClientKey(), identity);
+        ErrorMsgf("Read error on file: %s", shown, error);
         return;
     }
     // Clients match a block to their request by its position.
     Reply(position, buffer, nullptr, int(got), 0, 0);
     if (got < n) {
-        // The end: the file's place is free for the next download.
-        openFiles.Close(local);
+        // The end: the file is let go, and the run goes on from it should
+        // the client ask for a block again.
+        openFiles.Rest(ClientKey(), identity);
         LogClientf("Downloaded %s", local);
     }
 }

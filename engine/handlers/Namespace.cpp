@@ -9,18 +9,22 @@
 
 namespace {
 // Builds the local path and hands it to change; answers the empty reply or
-// the failure text, then logs the request's path, on success and failure
-// alike. What a path may name is settled by FSPDaemon::LocalPath alone;
-// these commands never act on the root itself.
+// the failure text (logged with the system's error), then logs the
+// request's path, on success and failure alike. What a path may name is
+// settled by FSPDaemon::LocalPath alone; these commands never act on the
+// root itself. Nothing the server holds open keeps a change from being
+// made (fsys::Delete, fsys::Move).
 template <typename Change>
 void ChangeTree(FSPDaemon& d, Change change, const char* failure, const char* logFormat) {
     const char* name = fsp::RequestText(d);
     char local[fsp::kMaxLocalPath];
-    if (name && fsp::NamesEntry(name) && d.LocalPath(name, local) && (d.Closing(local), change(local))) {
+    if (!name || !fsp::NamesEntry(name) || !d.LocalPath(name, local)) {
+        d.ErrorMsg(failure);
+    } else if (change(local)) {
         d.PathChanged(local);
         d.Reply(0, nullptr, nullptr, 0, 0, 0);
     } else {
-        d.ErrorMsg(failure);
+        d.ErrorMsg(failure, GetLastError());
     }
     d.LogClientf(logFormat, d.ShownPath());
 }
@@ -61,9 +65,10 @@ void FSPDaemon::Rename() {
                       UploadCache::RoomFor(target, kDirectoryBytes);
     if (room && from && to && fsp::NamesEntry(from) && fsp::NamesEntry(to) && LocalPath(from, source) &&
         LocalPath(to, target)) {
-        // Nothing the server holds open may keep the entries from moving.
-        Closing(source);
-        Closing(target);
+        // The identities before the move, while a short name still names
+        // the entry.
+        IdentityOf(source);
+        IdentityOf(target);
         if (fsys::Move(source, target, false)) {
             PathChanged(source);
             PathChanged(target);
@@ -72,7 +77,8 @@ void FSPDaemon::Rename() {
             DWORD error = GetLastError();
             ErrorMsg(error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
                          ? "RENAME:  Target exists"
-                         : "RENAME:  Error renaming");
+                         : "RENAME:  Error renaming",
+                     error);
         }
     } else {
         ErrorMsg("RENAME:  Error renaming");

@@ -7,9 +7,11 @@
 
 void FSPDaemon::Upload() {
     // Without a usable root no upload could be installed: keep nothing.
+    // A refusal leaves no system error; a write that failed, its own.
+    SetLastError(0);
     if (!rootUsable ||
         !uploadCache.Upload(ClientKey(), position, data, int(dataLength), GetTickCount64())) {
-        ErrorMsg("UPLOAD:  Error Uploading");
+        ErrorMsg("UPLOAD:  Error Uploading", rootUsable ? GetLastError() : 0);
         return;
     }
     // The reply carries the piece's own position: FSP clients match the
@@ -31,15 +33,17 @@ void FSPDaemon::Install() {
     bool stamped = extraData && extraLength >= 4;
     if (stamped) stamp = fsp::GetU32(extraData);
     UploadCache::Installed installed = UploadCache::Installed::No;
+    DWORD error = 0;
     // The root itself is never replaced by an upload.
     if (name && fsp::NamesEntry(name) && LocalPath(name, target)) {
         // A file is replaced only where the client may delete it (the
-        // rights the access check found for the target's directory). A file
-        // the server holds open, even shared, cannot be replaced by a
-        // rename on Windows: a download of it lets go first.
-        Closing(target);
+        // rights the access check found for the target's directory), and
+        // whoever downloads it meanwhile lets go of it (fsys::Move).
+        IdentityOf(target);
+        SetLastError(0);
         installed = uploadCache.Install(ClientKey(), target, stamped ? &stamp : nullptr,
                                         (dirRights & fsp::kDirDelete) != 0, GetTickCount64());
+        error = GetLastError();
     } else {
         // No usable name: the upload ends here, as after a failed move.
         uploadCache.Discard(ClientKey());
@@ -52,7 +56,7 @@ void FSPDaemon::Install() {
         Reply(0, nullptr, nullptr, 0, 0, 0);
         LogClientf("Uploaded %s", ShownPath());
     } else {
-        ErrorMsg("INSTALL:  Error Installing New File");
+        ErrorMsg("INSTALL:  Error Installing New File", error);
         LogClientf("Not installed: %s", ShownPath());
     }
 }

@@ -228,11 +228,11 @@ TEST(UploadNamespace, UploadOnlyLevel) {
     EXPECT_TRUE(HasRun(lines, {"Uploaded f1025.bin", "Begin Upload"})) << Dump(lines);
     EXPECT_TRUE(HasRun(lines, {"Begin Upload", "Uploaded f3145728.bin"})) << Dump(lines);
     EXPECT_TRUE(HasRun(lines, {"INSTALL:  Error Installing New File", "Not installed: empty.bin"})) << Dump(lines);
-    EXPECT_TRUE(HasRun(lines, {"INSTALL:  Error Installing New File", "Not installed: taken.txt"})) << Dump(lines);
+    EXPECT_TRUE(HasRun(lines, {"INSTALL:  Error Installing New File (error 183)", "Not installed: taken.txt"})) << Dump(lines);
     const std::string rmdir = "RMDIR:  Access Denied (uploads-only level, no .FSP_OK_DEL in /)",
                       del = "DEL_FILE: Access Denied (uploads-only level, no .FSP_OK_DEL in /)";
     EXPECT_TRUE(HasRun(lines, {"Created directory made", rmdir, del, "Created directory newdir/", rmdir, del,
-                               "MK_DIR:  Error making directory", "Created directory newdir"}))
+                               "MK_DIR:  Error making directory (error 183)", "Created directory newdir"}))
         << Dump(lines);
     // One "Begin Upload" for each upload that sent a first piece.
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Begin Upload"), 7) << Dump(lines);
@@ -453,17 +453,17 @@ TEST(UploadNamespace, ReadWriteLevel) {
     EXPECT_TRUE(TempFileCount(server.workDir) == 0);
 
     auto lines = ClientLines(server);
-    EXPECT_TRUE(HasRun(lines, {"Renamed m/f.txt to m/sub/g.txt", "Renamed m/sub to n", "RENAME:  Target exists",
+    EXPECT_TRUE(HasRun(lines, {"Renamed m/f.txt to m/sub/g.txt", "Renamed m/sub to n", "RENAME:  Target exists (error 183)",
                                "Renamed n/g.txt to taken"})) << Dump(lines);
     EXPECT_EQ(server.Log().find("secret"), std::string::npos);
     EXPECT_TRUE(HasRun(lines, {"Created directory d", "Begin Upload", "Uploaded d/f.txt",
-                               "DEL_DIR:  Error removing directory", "Removed directory d",
-                               "DEL_FILE:  Error deleting file!", "Deleted d",
-                               "DEL_DIR:  Error removing directory", "Removed directory d/f.txt",
-                               "MK_DIR:  Error making directory", "Created directory d",
-                               "MK_DIR:  Error making directory", "Created directory x/y",
+                               "DEL_DIR:  Error removing directory (error 145)", "Removed directory d",
+                               "DEL_FILE:  Error deleting file! (error 5)", "Deleted d",
+                               "DEL_DIR:  Error removing directory (error 267)", "Removed directory d/f.txt",
+                               "MK_DIR:  Error making directory (error 183)", "Created directory d",
+                               "MK_DIR:  Error making directory (error 3)", "Created directory x/y",
                                "Deleted d/f.txt", "Removed directory d",
-                               "DEL_FILE:  Error deleting file!", "Deleted gone.txt"}))
+                               "DEL_FILE:  Error deleting file! (error 2)", "Deleted gone.txt"}))
         << Dump(lines);
     EXPECT_TRUE(HasRun(lines, {"MK_DIR:  Error making directory", "Created directory loose"}))
         << Dump(lines);
@@ -604,4 +604,70 @@ TEST(UploadNamespace, UploadsNoClientCanExhaustReadOrLeaveBehind) {
         EXPECT_EQ(ReadFile(outside.path + "/.vfspd-" + digits + ".part"), "victim") << digits;
     EXPECT_EQ(ReadFile(work + "/.vfspd-4444444444444444.part"), "victim");
     EXPECT_EQ(server->Stop(), 0);
+}
+
+// One entry has many spellings (case in every script, an 8.3 name, a
+// folder above): a resend is answered from memory only while no spelling
+// of its entry was changed since, and a download run reads one file whole
+// whatever clients and other programs do to its name meanwhile.
+TEST(UploadNamespace, OneEntryWhateverItsSpelling) {
+    Server server(Access(0, 1));
+    const std::string root = server.root + "/";
+    Raw a(server.port), b(server.port);
+    std::string shortName;
+    WriteFile(root + "long name of a file.txt", "x");
+    ASSERT_EQ(RunWine({std::string(VFSPD_WIN_DIR) + "/holdfile.exe", "--short", WinPath(root + "long name of a file.txt")}, "", &shortName), 0);
+    // A changes made, B undoes it in another spelling (a put when undo is
+    // 0x44), A resends: run again, never "ok" for work not done.
+    struct Undone { std::string made; uint8_t command; std::string path, to; uint8_t undo; std::string undone, undoneTo, gone; };
+    const Undone undone[] = {{"Écho.txt", 0x45, "Écho.txt", "", 0x44, "écho.txt", "", "écho.txt"},
+                             {"ΣΑ.txt", 0x45, "ΣΑ.txt", "", 0x44, "σα.txt", "", "σα.txt"},
+                             {"long name of a file.txt", 0x45, shortName, "", 0x44, "long name of a file.txt", "", "long name of a file.txt"},
+                             {"ärger/", 0x46, "ärger", "", 0x49, "Ärger", "", "Ärger"},
+                             {"Dïr/f", 0x45, "Dïr/f", "", 0x44, "DÏR/f", "", "Dïr/f"},
+                             {"é1", 0x4E, "é1", "é2", 0x4E, "É2", "É1", "É1"}};
+    auto ask = [](Raw& r, uint8_t command, const std::string& path, const std::string& to) {
+        return command == 0x44 ? Put(r, path, "b") : r.Ask(command, Text(path), uint32_t(to.empty() ? 0 : to.size() + 1), to.empty() ? Bytes{} : Text(to));
+    };
+    for (const Undone& u : undone) {
+        fs::create_directories(fs::path(root + u.made).parent_path());
+        if (u.made.back() != '/') WriteFile(root + u.made, "old");
+        ExpectEmptyAck(ask(a, u.command, u.path, u.to), u.command);
+        ExpectEmptyAck(ask(b, u.undo, u.undone, u.undoneTo), u.undo);
+        a.key -= 1; // the key A sent before: a resend
+        ExpectEmptyAck(ask(a, u.command, u.path, u.to), u.command);
+        EXPECT_FALSE(Exists(root + u.gone)) << u.path << ": \"ok\" for work not done";
+    }
+    // A case-only rename renames.
+    for (std::string n : {"a.txt", "ü.txt"}) WriteFile(root + n, n);
+    ExpectEmptyAck(ask(a, 0x4E, "a.txt", "A.TXT"), 0x4E);
+    ExpectEmptyAck(ask(a, 0x4E, "ü.txt", "Ü.txt"), 0x4E);
+    EXPECT_EQ(ReadFile(root + "A.TXT") + ReadFile(root + "Ü.txt"), "a.txtü.txt");
+
+    // A put during another client's download: the old file whole, or an
+    // error, never a splice.
+    const std::string old = Pattern(1 << 20, 1), now = Pattern(1 << 20, 2);
+    WriteFile(root + "big.bin", old);
+    std::string got;
+    Reply r;
+    while ((r = a.Ask(0x42, Text("big.bin"), uint32_t(got.size()))).command == 0x42 && !r.data.empty()) {
+        got += std::string(r.data.begin(), r.data.end());
+        if (got.size() == 46 * 1024) ExpectEmptyAck(Put(b, "BIG.BIN", now), 0x44);
+    }
+    EXPECT_TRUE(r.command == 0x42 ? got == old : got == old.substr(0, got.size())) << "a spliced download";
+    // Polling a name: what another program or client does to it shows at
+    // the next poll, and a delete by any spelling frees the name at once.
+    auto poll = [&] { Reply p = a.Ask(0x42, Text("PINNÉ.TXT")); return p.command == 0x42 ? std::string(p.data.begin(), p.data.begin() + 4) : p.DataText(); };
+    WriteFile(root + "pinné.txt", "one " + old);
+    EXPECT_EQ(poll(), "one ");
+    WriteFile(root + "next", "two " + old);
+    fs::rename(root + "next", root + "pinné.txt");
+    EXPECT_EQ(poll(), "two ");
+    ExpectEmptyAck(b.Ask(0x45, Text("pinné.txt")), 0x45);
+    EXPECT_EQ(poll() + (Exists(root + "pinné.txt") ? " but there" : ""), "Unable to open file: PINNÉ.TXT");
+    ExpectEmptyAck(Put(b, "pinné.txt", "ten "), 0x44);
+    EXPECT_EQ(poll(), "ten ");
+    fs::remove(root + "pinné.txt");
+    EXPECT_EQ(poll(), "Unable to open file: PINNÉ.TXT");
+    EXPECT_EQ(server.Stop(), 0);
 }

@@ -5,9 +5,15 @@
 // 0, then creates MARKER to say it holds it, and keeps the file open until
 // MARKER is deleted (or two minutes pass). Exits 0 after holding it, 2 when
 // FILE could not be opened, 3 when MARKER could not be made.
+// holdfile --short FILE: prints the short (8.3) form of FILE's last name.
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char** argv) {
+    char name[MAX_PATH];
+    if (argc == 3 && !std::strcmp(argv[1], "--short")) return GetShortPathNameA(argv[2], name, MAX_PATH) ? !std::printf("%s", std::strrchr(name, '\\') + 1) : 4;
     if (argc != 3) return 1;
     HANDLE held = CreateFileA(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);

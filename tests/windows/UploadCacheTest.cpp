@@ -218,13 +218,14 @@ struct Served {
         extraBuffer.assign(extra.begin(), extra.end());
         d.command = command;
         d.position = position;
-        d.dataLength = uint32_t(buffer.size());
+        d.dataLength = uint32_t(sent.size());
         d.data = buffer.empty() ? nullptr : buffer.data();
         d.extraLength = uint32_t(extraBuffer.size());
         d.extraData = extraBuffer.empty() ? nullptr : extraBuffer.data();
         (d.*handler)();
     }
     uint8_t ReplyCode() const { return d.outPacket[0]; }
+    std::string Block() const { return std::string(reinterpret_cast<const char*>(d.outPacket + 12), fsp::GetU16(d.outPacket + 6)); }
     uint32_t ReplyPosition() const { return fsp::GetU32(d.outPacket + 8); }
     std::string ReplyText() const { return reinterpret_cast<const char*>(d.outPacket + 12); }
     FSPDaemon d;
@@ -293,13 +294,13 @@ TEST_F(UploadHandlers, AnswersAndLogLinesOfEveryOutcome) {
         "[10.0.0.7]: Begin Upload",
         "[10.0.0.7]: Uploaded /new.txt",
         "[10.0.0.7]: Created directory sub/",
-        "[10.0.0.7]: MK_DIR:  Error making directory",
+        "[10.0.0.7]: MK_DIR:  Error making directory (error 183)",
         "[10.0.0.7]: Created directory sub",
         "[10.0.0.7]: MK_DIR:  Error making directory",
         "[10.0.0.7]: Created directory loose",
-        "[10.0.0.7]: DEL_DIR:  Error removing directory",
+        "[10.0.0.7]: DEL_DIR:  Error removing directory (error 267)",
         "[10.0.0.7]: Removed directory new.txt",
-        "[10.0.0.7]: DEL_FILE:  Error deleting file!",
+        "[10.0.0.7]: DEL_FILE:  Error deleting file! (error 5)",
         "[10.0.0.7]: Deleted sub",
         "[10.0.0.7]: Deleted new.txt",
         "[10.0.0.7]: Removed directory sub",
@@ -342,4 +343,53 @@ TEST_F(UploadHandlers, ACopyWhoseFolderIsRenamedLeavesNothing) {
         EXPECT_EQ(s.ReplyCode(), fsp::CC_DEL_DIR);
     }
     RemoveDirectoryA(shm.c_str());
+}
+
+// Injected faults answer their texts, logged with the system's code; a held
+// file is retried a moment. Windows' refusals of plain renames and deletes
+// of open files, played while a download is open: every change goes
+// through, and the download gets an error, never a block of another file.
+TEST_F(UploadHandlers, InjectedFaultsAndWindowsRefusalsOfOpenFiles) {
+    TempDir root;
+    CreateDirectoryA(root.File("d").c_str(), nullptr);
+    const std::string old(3000, 'o');
+    for (const char* f : {"d\\g.bin", "h.bin"}) WriteFileText(root.File(f), old);
+    using F = FSPDaemon; using C = fsys::Call;
+    struct Fault { C call; DWORD error; int times; void (F::*serve)(); uint8_t command; const char* path; const char* reply; };
+    const Fault faults[] = {{C::Write, ERROR_DISK_FULL, -1, &F::Upload, fsp::CC_UP_LOAD, "", "UPLOAD:  Error Uploading"},
+                            {C::Move, ERROR_SHARING_VIOLATION, -1, &F::Install, fsp::CC_INSTALL, "f.bin", "INSTALL:  Error Installing New File"},
+                            {C::Move, ERROR_SHARING_VIOLATION, 3, &F::Install, fsp::CC_INSTALL, "f.bin", ""},
+                            {C::Move, ERROR_ACCESS_DENIED, -1, &F::Rename, fsp::CC_RENAME, "f.bin", "RENAME:  Error renaming"},
+                            {C::Find, ERROR_ACCESS_DENIED, -1, &F::GetDirectory, fsp::CC_GET_DIR, "d", "Directory d does not exist!"}};
+    Served s(root.path, dir.File("faults.log"));
+    s.d.readWrite = 1;
+    auto rename = [](uint8_t command, const char* to) { return command == fsp::CC_RENAME ? Nul(to) : ""; };
+    for (C c : {C::PosixMove, C::PosixDelete}) fsys::InjectFault(c, ERROR_INVALID_PARAMETER); // as under Wine
+    for (const Fault& c : faults) {
+        if (c.command == fsp::CC_INSTALL) s.Serve(&F::Upload, fsp::CC_UP_LOAD, old, 0);
+        fsys::InjectFault(c.call, c.error, c.times);
+        const ULONGLONG start = GetTickCount64();
+        s.Serve(c.serve, c.command, Nul(c.path), uint32_t(rename(c.command, "x").size()), rename(c.command, "x"));
+        fsys::InjectFault(c.call, 0, 0);
+        EXPECT_EQ(s.ReplyText(), c.reply);
+        EXPECT_TRUE(c.times >= 0 || c.error != ERROR_SHARING_VIOLATION || GetTickCount64() - start >= fsys::kRetryMs) << c.reply;
+        EXPECT_TRUE(!*c.reply || ReadFileText(dir.File("faults.log")).find(std::string(c.reply) + " (error " + std::to_string(c.error) + ")\r\n") != std::string::npos) << c.reply;
+    }
+    auto held = [&] { return s.d.openFiles.Count() > 0; };
+    for (C c : {C::Move, C::Delete}) fsys::InjectFault(c, ERROR_ACCESS_DENIED, -1, nullptr, held);
+    struct Change { const char* file; void (F::*change)(); uint8_t command; const char* path; const char* read; };
+    const Change changes[] = {{"f.bin", &F::Install, fsp::CC_INSTALL, "F.BIN", "F.BIN"},
+                              {"d/g.bin", &F::Rename, fsp::CC_RENAME, "D", "d/g.bin"},
+                              {"h.bin", &F::DeleteFileA, fsp::CC_DEL_FILE, "h.bin", "H.bin"}};
+    for (const Change& c : changes) {
+        s.Serve(&F::GetFile, fsp::CC_GET_FILE, Nul(c.file), 0);
+        EXPECT_TRUE(s.Block() == old.substr(0, 1024) && held()) << c.file;
+        if (c.command == fsp::CC_INSTALL) s.Serve(&F::Upload, fsp::CC_UP_LOAD, "new", 0);
+        s.Serve(c.change, c.command, Nul(c.path), uint32_t(rename(c.command, "e").size()), rename(c.command, "e"));
+        EXPECT_EQ(s.ReplyCode(), c.command) << s.ReplyText();
+        s.Serve(&F::GetFile, fsp::CC_GET_FILE, Nul(c.read), 1024);
+        EXPECT_EQ(s.ReplyText(), std::string("Read error on file: ") + c.read);
+    }
+    fsys::ClearFaults();
+    EXPECT_TRUE(ReadFileText(root.File("e\\g.bin")) == old && ReadFileText(root.File("f.bin")) == "new" && !FileExists(root.File("h.bin")));
 }
