@@ -89,9 +89,12 @@ size_t LastNameAt(const std::wstring& w) {
 
 LetGo letGo; // the server's, called on the thread that serves requests
 const void* letGoOwner = nullptr;
+DWORD letGoThread = 0;
 
 void LetGoOf(const char* path) {
-    if (letGo && path) letGo(path);
+    // Only the serving thread holds downloads open; a copy's thread,
+    // removing its own hidden file, must not touch them.
+    if (letGo && path && GetCurrentThreadId() == letGoThread) letGo(path);
 }
 
 // The POSIX forms of rename and delete, by their numbers: the headers
@@ -191,6 +194,7 @@ void SetLetGo(const void* owner, LetGo hook) {
     if (!hook && owner != letGoOwner) return;
     letGo = std::move(hook);
     letGoOwner = letGo ? owner : nullptr;
+    letGoThread = GetCurrentThreadId();
 }
 
 void InjectDelay(Call call, DWORD ms) {

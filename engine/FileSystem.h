@@ -59,7 +59,7 @@ void InjectDelay(Call call, DWORD ms);
 // called before a rename or a delete that has to go the plain way, which
 // Windows refuses (or leaves pending) while anyone holds the entry open.
 // One at a time: set by the server (owner), and cleared with nullptr by
-// the owner that set it.
+// the owner that set it. Called only on the thread that set it.
 using LetGo = std::function<void(const char* path)>;
 void SetLetGo(const void* owner, LetGo letGo);
 

@@ -178,8 +178,10 @@ bool VolumeCopy::Ended() const { return job && job->ended; }
 
 int VolumeCopy::Finish(int replace) {
     if (!Ended()) return 0;
-    std::lock_guard<std::mutex> hold(job->lock);
-    Job& j = *job;
+    // The job outlives the lock held on it, whoever lets go of it last.
+    std::shared_ptr<Job> kept = std::move(job);
+    std::lock_guard<std::mutex> hold(kept->lock);
+    Job& j = *kept;
     DWORD attributes = fsys::AttributeBits(target);
     bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     int placed = 0;
@@ -191,7 +193,6 @@ int VolumeCopy::Finish(int replace) {
         fsys::Delete(j.source.c_str());
     }
     CleanUp(j);
-    job.reset();
     return placed;
 }
 

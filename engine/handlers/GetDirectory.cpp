@@ -69,7 +69,7 @@ void FSPDaemon::GetDirectory() {
             dirTime = SettledDirectoryTime(local);
             int listed = listingJobs.Enumerate(local, dirTime, now, &entries);
             if (listed < 0) {
-                ErrorMsgf("Directory %s does not exist!", shown);
+                ErrorMsgf("Directory %s does not exist!", shown, GetLastError());
                 return;
             }
             if (listed == 0) return;

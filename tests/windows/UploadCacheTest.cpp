@@ -10,6 +10,7 @@
 #include "../../engine/FileSystem.h"
 #include "../../engine/UploadCache.h"
 #include "../../engine/core/Packet.h"
+#include "../../engine/core/Policy.h"
 #include "WinTest.h"
 
 namespace {
@@ -222,6 +223,8 @@ struct Served {
         d.data = buffer.empty() ? nullptr : buffer.data();
         d.extraLength = uint32_t(extraBuffer.size());
         d.extraData = extraBuffer.empty() ? nullptr : extraBuffer.data();
+        // The rights the access check notes for a tree without access files.
+        d.dirRights = fsp::DirectoryRights(d.uploadOnly, d.readWrite, 0);
         (d.*handler)();
     }
     uint8_t ReplyCode() const { return d.outPacket[0]; }
