@@ -5,6 +5,8 @@ set(CMAKE_EXE_LINKER_FLAGS "${CMAKE_EXE_LINKER_FLAGS} -static -static-libgcc -st
 add_library(vfspd_win STATIC
   ${VFSPD_CORE_SOURCES}
   engine/FSPDaemon.cpp
+  engine/Access.cpp
+  engine/NameResolver.cpp
   engine/OpenFiles.cpp
   engine/UploadCache.cpp
   engine/VolumeCopy.cpp
@@ -19,6 +21,7 @@ add_library(vfspd_win STATIC
   ui/Main.cpp
   ui/MainWindow.cpp
   ui/Dialogs.cpp
+  ui/HostsDialog.cpp
   ui/Ctl3d.cpp
   ui/Help.cpp
 )

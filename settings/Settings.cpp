@@ -66,6 +66,7 @@ long StoreSettings(const FSPDaemon& d) {
     ok &= server.SaveDWORD("RevName", static_cast<unsigned long>(d.revName));
     ok &= server.SaveDWORD("PrivMode", static_cast<unsigned long>(d.privMode));
     ok &= server.SaveDWORD("ThruOut", static_cast<unsigned long>(d.thruOut));
+    ok &= server.SaveDWORD("ThruPut", d.thruPut);
     // A path refused at loading stays in the registry as the operator
     // wrote it, to be mended there or, for the root, in the dialog.
     if (d.rootUsable) ok &= SavePath(location, "RootPath", d.rootPath);
@@ -83,6 +84,7 @@ void FSPDaemon::DefaultSettings() {
     uploadOnly = 0;
     logging = 1;
     readWrite = revName = privMode = thruOut = 0;
+    thruPut = fsp::Throughput::kDefaultLimit;
     port = 21;
     std::strcpy(rootPath, "C:\\");
     rootUsable = 1;
@@ -111,6 +113,10 @@ void FSPDaemon::LoadSettings() {
     server.GetDWORD("RevName", &revName);
     server.GetDWORD("PrivMode", &privMode);
     server.GetDWORD("ThruOut", &thruOut);
+    server.GetDWORD("ThruPut", &thruPut);
+    // Less than one full reply a second could never be kept to.
+    if (thruPut < fsp::Throughput::kMinLimit) thruPut = fsp::Throughput::kMinLimit;
+    LoadHosts();
     // A Location key that cannot be read serves nothing rather than drive C:.
     rootUsable = location.isOpen && LoadPath(location, "RootPath", rootPath) && fsp::UsableRoot(rootPath);
     // A refused log path stays empty: no log opens, and the operator is told.
@@ -119,12 +125,39 @@ void FSPDaemon::LoadSettings() {
 
 void FSPDaemon::SaveSettings() {
     if (long error = StoreSettings(*this)) TellUnsaved(error);
+    ApplyThroughput();
     if (logging) {
         if (!eventLog.StartLogFile(logPath))
             MessageBoxA(nullptr, "Unable to open log file", "Error", MB_OK | MB_ICONERROR);
     } else {
         eventLog.StopLogFile();
     }
+}
+
+void FSPDaemon::LoadHosts() {
+    RegistryKey server(kServerKey);
+    std::vector<std::string> rules;
+    hostsError.clear();
+    if (!server.HasValue("Hosts")) {
+        SetHosts(rules, &hostsError);
+    } else if (!server.GetMultiString("Hosts", &rules)) {
+        // Not a list of rules at all: whatever it meant to keep out stays
+        // out, as does everyone else, until it is mended.
+        hostTable.FailClosed();
+        hostRules.clear();
+        hostsError = "The value \"Hosts\" is not a list of rules (REG_MULTI_SZ of at most 64 KiB)";
+    } else if (!SetHosts(rules, &hostsError)) {
+        hostTable.FailClosed();
+        // Kept as stored, for the operator to mend in the dialog.
+        hostRules = rules;
+    }
+}
+
+int FSPDaemon::SaveHosts(const std::vector<std::string>& rules) {
+    RegistryKey server(kServerKey);
+    if (server.SaveMultiString("Hosts", rules)) return 1;
+    TellUnsaved(server.lastError != ERROR_SUCCESS ? server.lastError : ERROR_WRITE_FAULT);
+    return 0;
 }
 
 void FSPDaemon::TellUnsaved(long error) {

@@ -32,6 +32,20 @@ uint8_t ServerFlagByte(int logging, int uploadOnly, int readWrite, int revName, 
     return b;
 }
 
+int VersionExtras(unsigned char* out, uint8_t flags, uint32_t thruput, uint16_t packetSize) {
+    int n = 0;
+    out[n++] = flags;
+    if (thruput) {
+        PutU32(out + n, thruput);
+        n += 4;
+    }
+    if (packetSize) {
+        PutU16(out + n, packetSize);
+        n += 2;
+    }
+    return n;
+}
+
 uint8_t ProtectionByte(int uploadOnly, int readWrite) {
     uint8_t b = 0x20;
     if (uploadOnly) b |= 0x04;

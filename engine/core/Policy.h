@@ -61,6 +61,14 @@ int Allowed(Access access, int uploadOnly, int readWrite);
 uint8_t ServerFlagByte(int logging, int uploadOnly, int readWrite, int revName, int privMode,
                        int thruOut);
 
+// The version reply's extra data, laid out in out (at most
+// kMaxVersionExtras bytes): the flag byte; then the throughput limit in 4
+// bytes when thruput is not 0 (throughput control on); then the packet
+// size in 2 bytes when packetSize is not 0. Returns its length, which the
+// reply's position carries.
+constexpr int kMaxVersionExtras = 7;
+int VersionExtras(unsigned char* out, uint8_t flags, uint32_t thruput, uint16_t packetSize);
+
 // The directory-protection byte of the protection reply.
 uint8_t ProtectionByte(int uploadOnly, int readWrite);
 

@@ -12,8 +12,10 @@ const char* Refusal(uint8_t code) { return fsp::FindPolicy(code)->refusal; }
 } // namespace
 
 void FSPDaemon::Version() {
-    unsigned char flags = fsp::ServerFlagByte(logging, uploadOnly, readWrite, revName, privMode, thruOut);
-    Reply(1, VersionText(), &flags, fsp::kVersionTextSize, 1, 0);
+    unsigned char extras[fsp::kMaxVersionExtras];
+    int n = fsp::VersionExtras(extras, fsp::ServerFlagByte(logging, uploadOnly, readWrite, revName, privMode, thruOut),
+                               thruOut ? uint32_t(thruPut) : 0, 0);
+    Reply(unsigned(n), VersionText(), extras, fsp::kVersionTextSize, n, 0);
     LogClient("Get version information");
 }
 
