@@ -104,6 +104,7 @@ void FSPDaemon::LoadSettings() {
         // The log is opened, and a failure told, by the start-up once the
         // socket serves.
         unsavedError = StoreSettings(*this);
+        ApplyThroughput();
         return;
     }
     server.GetDWORD("FSPPort", &port);
@@ -117,6 +118,7 @@ void FSPDaemon::LoadSettings() {
     // Less than one full reply a second could never be kept to.
     if (thruPut < fsp::Throughput::kMinLimit) thruPut = fsp::Throughput::kMinLimit;
     LoadHosts();
+    ApplyThroughput();
     // A Location key that cannot be read serves nothing rather than drive C:.
     rootUsable = location.isOpen && LoadPath(location, "RootPath", rootPath) && fsp::UsableRoot(rootPath);
     // A refused log path stays empty: no log opens, and the operator is told.
