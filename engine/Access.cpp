@@ -88,14 +88,7 @@ int FSPDaemon::Admitted() {
 
 void FSPDaemon::TakeNames() {
     const uint64_t now = GetTickCount64();
-    for (const NameResolver::Answer& a : resolver.Take()) {
-        if (a.notify) {
-            toolNamed = a.named;
-            std::snprintf(toolName, sizeof(toolName), "%s", a.name.c_str());
-        } else {
-            names.Answer(a.address, a.named, now);
-        }
-    }
+    for (const NameResolver::Answer& a : resolver.Take()) names.Answer(a.address, a.named, now);
 }
 
 void FSPDaemon::Send(const unsigned char* packet, int n) {

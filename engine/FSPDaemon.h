@@ -174,9 +174,6 @@ public:
     fsp::LogLimiter refusalLog, dropLog;
     // The key of the reply to the request being served.
     uint16_t replyKey = 0;
-    // The last answer of the DNS Lookup tool.
-    bool toolNamed = false;
-    char toolName[256] = {};
     // 0 while the configured root cannot be served (fsp::UsableRoot): every
     // path is refused until the configuration dialog sets a usable one.
     int rootUsable = 1;

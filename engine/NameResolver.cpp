@@ -10,12 +10,7 @@
 struct NameResolver::Shared {
     std::mutex lock;
     std::condition_variable wake;
-    struct Question {
-        uint32_t address;
-        HWND notify;
-        UINT message;
-    };
-    std::deque<Question> questions;
+    std::deque<uint32_t> questions;
     std::vector<Answer> answers;
     bool stop = false;
 };
@@ -31,13 +26,13 @@ NameResolver::~NameResolver() {
     shared->wake.notify_all();
 }
 
-void NameResolver::Ask(uint32_t address, HWND notify, UINT message) {
+void NameResolver::Ask(uint32_t address) {
     if (!shared) {
         shared = std::make_shared<Shared>();
         std::thread(Work, shared).detach();
     }
     std::lock_guard<std::mutex> hold(shared->lock);
-    shared->questions.push_back({address, notify, message});
+    shared->questions.push_back(address);
     shared->wake.notify_one();
 }
 
@@ -52,29 +47,27 @@ std::vector<NameResolver::Answer> NameResolver::Take() {
 namespace {
 void Work(std::shared_ptr<NameResolver::Shared> s) {
     for (;;) {
-        NameResolver::Shared::Question q;
+        uint32_t address;
         {
             std::unique_lock<std::mutex> hold(s->lock);
             s->wake.wait(hold, [&] { return s->stop || !s->questions.empty(); });
             if (s->stop) return;
-            q = s->questions.front();
+            address = s->questions.front();
             s->questions.pop_front();
         }
         sockaddr_in a = {};
         a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(q.address);
+        a.sin_addr.s_addr = htonl(address);
         char host[NI_MAXHOST] = "";
         bool named = getnameinfo(reinterpret_cast<sockaddr*>(&a), sizeof(a), host, sizeof(host), nullptr,
                                  0, NI_NAMEREQD) == 0;
         {
             std::lock_guard<std::mutex> hold(s->lock);
             if (s->stop) return;
-            // The tool's answers are taken by the window at once; those for
-            // clients wait for their next request. Bounded by the questions
+            // Taken at the client's next request; bounded by the questions
             // asked, which the name cache bounds.
-            s->answers.push_back({q.address, named, named ? host : "", q.notify});
+            s->answers.push_back({address, named});
         }
-        if (q.notify) PostMessageA(q.notify, q.message, q.address, 0);
     }
 }
 } // namespace

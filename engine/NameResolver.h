@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
 class NameResolver {
@@ -18,17 +17,14 @@ public:
     struct Answer {
         uint32_t address; // IPv4, host byte order
         bool named;
-        std::string name;
-        HWND notify; // the window told of it, if any (the DNS Lookup tool)
     };
     NameResolver() = default;
     ~NameResolver();
     NameResolver(const NameResolver&) = delete;
     NameResolver& operator=(const NameResolver&) = delete;
 
-    // Queues a question. When notify is set, message is posted to it with
-    // the address as wParam once answered (the answer is kept for Take).
-    void Ask(uint32_t address, HWND notify = nullptr, UINT message = 0);
+    // Queues a question.
+    void Ask(uint32_t address);
     // The answers that came since the last call.
     std::vector<Answer> Take();
 
