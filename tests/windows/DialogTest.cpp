@@ -238,7 +238,6 @@ TEST_F(DialogTest, HostsTellsABadRuleAndStoresTheTableOnceItReads) {
     driver.Then([&](HWND dlg) {
         EXPECT_EQ(ItemText(dlg, IDC_HOSTS), "10.0.0.1 N\r\n10.0.0.300 N\r\n");
         TypeInto(dlg, IDC_HOSTS, "127.0.0.5 D Go away\r10.0.0.0/8 X"); // Enter between
-
         SendMessageA(dlg, WM_COMMAND, IDOK, 0); // back once the box is answered
         stayedOpen = IsWindowVisible(dlg) != 0;
         TypeInto(dlg, IDC_HOSTS, "127.0.0.5 D Go away\r\r10.0.0.0/8 I\r");
