@@ -61,15 +61,22 @@ public:
     }
     ~Wire() { close(fd); }
     // Sends and waits for the reply with the same sequence; resends after
-    // 500 ms. Returns the reply's size.
-    int Call(const Bytes& request, unsigned char* reply) {
+    // 500 ms. Returns the reply's size. The request goes with the key of
+    // the last reply, as FSP clients send it.
+    int Call(Bytes request, unsigned char* reply) {
         uint16_t seq = fsp::GetU16(request.data() + 4);
+        fsp::PutU16(request.data() + 2, key);
+        request[1] = 0;
+        request[1] = uint8_t(fsp::CalcChecksum(request.data(), int(request.size()), 0));
         for (int attempt = 0; attempt < 20; ++attempt) {
             send(fd, request.data(), request.size(), 0);
             pollfd p{fd, POLLIN, 0};
             while (poll(&p, 1, 500) > 0) {
                 ssize_t n = recv(fd, reply, 2048, 0);
-                if (n >= 12 && fsp::GetU16(reply + 4) == seq) return int(n);
+                if (n >= 12 && fsp::GetU16(reply + 4) == seq) {
+                    key = fsp::GetU16(reply + 2);
+                    return int(n);
+                }
             }
             ++resends;
         }
@@ -80,6 +87,7 @@ public:
 
 private:
     int fd;
+    uint16_t key = 0;
 };
 
 double Median(std::vector<double> v) {
@@ -317,10 +325,64 @@ bool ElinksGet(uint16_t port, const char* name, size_t size) {
 }
 } // namespace
 
+// Throughput control at a limit of 1,000,000 bytes a second: one client,
+// then eight at once, each downloading nonstop for some seconds; the
+// bytes each received (whole datagrams, as the limit counts them).
+void ThroughputRows(double seconds) {
+    const uint32_t limit = 1000000;
+    Settings settings;
+    settings.flags["Logging"] = 0;
+    settings.flags["ThruOut"] = 1;
+    settings.values = {{"Server", "ThruPut", "REG_DWORD", std::to_string(limit)}};
+    Server server(settings);
+    std::ofstream(server.root + "/t.bin", std::ios::binary) << std::string(1 << 20, 't');
+    std::printf("\nThroughput control at a limit of %u bytes a second: stop-and-wait clients\n"
+                "downloading 1 KiB blocks nonstop for %.0f s; bytes received a second.\n\n",
+                limit, seconds);
+    std::printf("%-16s %12s %12s %12s %10s\n", "clients", "sum/s", "least/s", "most/s", "sum/limit");
+    for (int of : {1, kCrowd}) {
+        std::vector<std::unique_ptr<Wire>> wires;
+        for (int c = 0; c < of; ++c) wires.push_back(std::make_unique<Wire>(server.port));
+        std::unique_ptr<std::atomic<long long>[]> got(new std::atomic<long long>[size_t(of)]());
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> crowd;
+        for (int c = 0; c < of; ++c)
+            crowd.emplace_back([&, c] {
+                unsigned char r[2048];
+                for (uint32_t i = 0; !stop; ++i)
+                    got[size_t(c)] += wires[size_t(c)]->Call(Request(0x42, 0, uint16_t(i), (i % 1024) * 1024, Text("t.bin")), r);
+            });
+        // The first second lets the burst allowance go and every client start.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::vector<double> start, end;
+        for (int c = 0; c < of; ++c) start.push_back(double(got[size_t(c)]));
+        auto t0 = Clock::now();
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        for (int c = 0; c < of; ++c) end.push_back(double(got[size_t(c)]));
+        double took = std::chrono::duration<double>(Clock::now() - t0).count();
+        stop = true;
+        for (auto& t : crowd) t.join();
+        double sum = 0, least = 1e18, most = 0;
+        for (int c = 0; c < of; ++c) {
+            double rate = (end[size_t(c)] - start[size_t(c)]) / took;
+            sum += rate;
+            least = std::min(least, rate);
+            most = std::max(most, rate);
+        }
+        std::printf("%-16d %12.0f %12.0f %12.0f %10.3f\n", of, sum, least, most, sum / limit);
+        std::fflush(stdout);
+    }
+    server.Stop();
+}
+
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::atoi(argv[1]) : 5;
     if (runs < 1) runs = 1;
     bool quick = argc > 2 && std::string(argv[2]) == "quick";
+    if (argc > 2 && std::string(argv[2]) == "throughput") {
+        ThroughputRows(10);
+        return 0;
+    }
     bool streamOnly = argc > 2 && std::string(argv[2]) == "stream";
 
     Settings settings; // first-run defaults but for port, root and the log
@@ -495,5 +557,7 @@ int main(int argc, char** argv) {
     for (int k = 0; k < 2; ++k)
         for (auto& w : wires[k]) resends[k] += w->resends;
     std::printf("resends                    bare %ld, vfspd %ld\n", resends[0], resends[1]);
-    return vfspd.Stop() == 0 ? 0 : 1;
+    int status = vfspd.Stop();
+    ThroughputRows(10);
+    return status == 0 ? 0 : 1;
 }

@@ -6,6 +6,8 @@ add_library(vfspd_win STATIC
   ${VFSPD_CORE_SOURCES}
   engine/FSPDaemon.cpp
   engine/FileSystem.cpp
+  engine/Access.cpp
+  engine/NameResolver.cpp
   engine/OpenFiles.cpp
   engine/UploadCache.cpp
   engine/VolumeCopy.cpp
@@ -21,6 +23,7 @@ add_library(vfspd_win STATIC
   ui/Main.cpp
   ui/MainWindow.cpp
   ui/Dialogs.cpp
+  ui/HostsDialog.cpp
   ui/Ctl3d.cpp
   ui/Help.cpp
 )

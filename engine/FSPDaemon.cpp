@@ -350,12 +350,16 @@ void FSPDaemon::SetupSockets(HWND window) {
     } else if (rootText[0]) {
         MessageBoxA(hWnd, rootText, "VrelFSPd", MB_OK | MB_ICONWARNING);
     }
+    if (!hostsError.empty()) TellHosts();
 }
 
 void FSPDaemon::IncomingMsg() {
     int addrLength = sizeof(clientAddr);
     int n = recvfrom(serverSocket, reinterpret_cast<char*>(inPacket), sizeof(inPacket), 0,
                      reinterpret_cast<sockaddr*>(&clientAddr), &addrLength);
+    // Timer messages wait while datagrams keep coming: replies that wait
+    // for their turn are sent from here too.
+    if (throughput.Waiting()) ReleaseReplies();
     if (!acceptRequests) return;
     if (n == SOCKET_ERROR) {
         int code = WSAGetLastError();
@@ -369,18 +373,23 @@ void FSPDaemon::IncomingMsg() {
     // Short, inconsistent and wrongly summed datagrams are dropped unanswered;
     // a well-formed one too long to serve is told so, never left to time out.
     if (fsp::DecodeTooLong(inPacket, n, this)) {
+        if (!Admitted()) return;
         std::snprintf(errorText, sizeof(errorText), "Packet too long: at most %u bytes of data",
                       unsigned(fsp::kMaxRequestPayload));
         ErrorMsg(errorText);
     } else if (fsp::DecodeRequest(inPacket, n, this)) {
+        if (!Admitted()) return;
         const fsp::CommandPolicy* policy = fsp::FindPolicy(command);
         const bool remembered = policy && policy->remembered;
         const uint64_t now = GetTickCount64();
         int resent = remembered ? replyCache.Answer(ClientKey(), inPacket, n, now, outPacket) : 0;
         if (resent) {
-            // The work was done when the request first came: answer as then.
-            sendto(serverSocket, reinterpret_cast<const char*>(outPacket), resent, 0,
-                   reinterpret_cast<const sockaddr*>(&clientAddr), sizeof(clientAddr));
+            // The work was done when the request first came: answer as then,
+            // with the key the client holds now.
+            fsp::PutU16(outPacket + 2, replyKey);
+            outPacket[1] = 0;
+            outPacket[1] = uint8_t(fsp::CalcChecksum(outPacket, resent, 1));
+            Send(outPacket, resent);
         } else {
             lastReplySize = 0;
             changedCount = 0;
@@ -409,7 +418,7 @@ int FSPDaemon::CalcChecksum(const unsigned char* packet, int n, int outgoing) {
 int FSPDaemon::Reply(unsigned long position, const unsigned char* data, const unsigned char* extra,
                      int dataLength, int extraLength, int errorFlag) {
     uint8_t code = errorFlag ? uint8_t(fsp::CC_ERR) : command;
-    int t = fsp::BuildReply(outPacket, code, key + 1, sequence, uint32_t(position), data,
+    int t = fsp::BuildReply(outPacket, code, replyKey, sequence, uint32_t(position), data,
                             dataLength, extra, extraLength);
     if (t == 0) {
         ErrorMsg("Internal Error: Bad reply call");
@@ -417,8 +426,7 @@ int FSPDaemon::Reply(unsigned long position, const unsigned char* data, const un
     }
     ++key;
     lastReplySize = t;
-    sendto(serverSocket, reinterpret_cast<const char*>(outPacket), t, 0,
-           reinterpret_cast<const sockaddr*>(&clientAddr), sizeof(clientAddr));
+    Send(outPacket, t);
     return 1;
 }
 

@@ -7,13 +7,19 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
+#include "core/HostTable.h"
 #include "core/ListingCache.h"
+#include "core/NameCache.h"
 #include "core/Packet.h"
 #include "core/Paths.h"
 #include "core/Policy.h"
 #include "core/ReplyCache.h"
 #include "core/Status.h"
+#include "core/Sessions.h"
+#include "core/Throughput.h"
+#include "NameResolver.h"
 #include "../settings/EventLog.h"
 #include "ListingJobs.h"
 #include "OpenFiles.h"
@@ -102,7 +108,38 @@ public:
     void Stat();
     void Rename();
 
-    // Dialogs (ui/Dialogs.cpp).
+    // Who is served and how much (engine/Access.cpp).
+    // Whether the request just decoded is served: the host table, Name
+    // Required and the client's key decide. A request that is not is
+    // dropped, or denied here with an error reply; one that is has its
+    // reply's key in replyKey.
+    int Admitted();
+    // Sends a reply of n bytes to the current client, at once or, under
+    // throughput control, when its turn comes.
+    void Send(const unsigned char* packet, int n);
+    // Sends the waiting replies that are due, and arms the timer for the
+    // next. Called by that timer and with every datagram.
+    void ReleaseReplies();
+    // Takes a new host table (the rules as the operator wrote them): 0,
+    // with *bad naming the rule and why, when one cannot be read, and the
+    // table is left as it was.
+    int SetHosts(const std::vector<std::string>& rules, std::string* bad);
+    // Loads the table from the registry's "Hosts" (settings/Settings.cpp);
+    // an unreadable rule fails closed and fills hostsError.
+    void LoadHosts();
+    // Stores rules as "Hosts"; 0 (the registry's error told) when it fails.
+    int SaveHosts(const std::vector<std::string>& rules);
+    // Tells the operator, in a box, that the stored host table cannot be
+    // used and why: nobody is served until it is mended.
+    void TellHosts();
+    // Puts the throughput setting into effect.
+    void ApplyThroughput();
+    // The answers of reverse look-ups that came in, into the name cache.
+    void TakeNames();
+
+    // Dialogs (ui/Dialogs.cpp, ui/HostsDialog.cpp).
+    INT_PTR EditHosts();
+    static INT_PTR CALLBACK HostsDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam);
     INT_PTR Configure();
     INT_PTR TestFunction();
     HANDLE DNSLookup();
@@ -178,14 +215,32 @@ public:
     int revName = 0;
     int privMode = 0;
     int thruOut = 0;
-    // The throughput limit the version reply gives while thruOut is on.
-    int thruPut = 1000000;
     // Per-directory access files (.FSP_OK_ADD ...) on; REG_DWORD "AccessFiles".
     int accessFiles = 1;
     // The largest block sent to a client that asks for more than 1,024
     // bytes; REG_DWORD "PacketSize". Kept as stored: a value outside 1,024
     // to 4,380 is told to the operator, and 1,024 serves meanwhile.
     int packetSize = int(fsp::kDefaultPacketSize);
+    // The throughput limit, bytes a second ("ThruPut"), while thruOut is on.
+    unsigned long thruPut = fsp::Throughput::kDefaultLimit;
+    // The host table, and its rules as stored (for the dialog).
+    fsp::HostTable hostTable;
+    std::vector<std::string> hostRules;
+    // Why the stored table cannot be used (which rule, and why); empty
+    // when it can. Nobody is served meanwhile.
+    std::string hostsError;
+    // Requests ignored or denied by the host table or Name Required.
+    unsigned long refusedCount = 0;
+    // Requests dropped for carrying a wrong key beyond the new sessions
+    // the address may open.
+    unsigned long droppedCount = 0;
+    fsp::SessionTable sessions{&FSPDaemon::RandomKey};
+    fsp::Throughput throughput;
+    fsp::NameCache names;
+    NameResolver resolver;
+    fsp::LogLimiter refusalLog, dropLog;
+    // The key of the reply to the request being served.
+    uint16_t replyKey = 0;
     // 0 while the configured root cannot be served (fsp::UsableRoot): every
     // path is refused until the configuration dialog sets a usable one.
     int rootUsable = 1;
@@ -239,6 +294,9 @@ public:
     sockaddr_in clientAddr = {};
 
 private:
+    // A key chosen by the platform's random source, not one a client
+    // could work out from the keys it was given.
+    static uint16_t RandomKey();
     bool wsaStarted = false;
     // Whether a root lies at or below the upload folder (kept for rootJudged).
     bool RootInUploadFolder(const char* root);
@@ -251,6 +309,10 @@ private:
         int port, uploadOnly, readWrite, logging, acceptRequests;
         char root[fsp::kMaxPath];
     } logged = {};
+    bool throughputTimer = false; // armed
+    static void CALLBACK ThroughputTimer(HWND window, UINT, UINT_PTR id, DWORD);
+    // Counts and logs (at most once a minute per address) a refusal.
+    void Refused(uint64_t now, const char* text);
     int lastReplySize = 0; // of the reply Reply sent last
     // The identities of the paths the request being served changed, for the
     // resend memory.

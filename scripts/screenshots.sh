@@ -93,6 +93,14 @@ save main-window.png
 keys alt+s;                          save security-menu.png
 keys Escape Escape alt+s c;          save config-dialog.png
 keys Escape
+# The host table, with a few rules typed in (Cancel keeps none of them).
+keys alt+s h
+keys --type '127.0.0.5 D Go away'
+keys Return
+keys --type '10.0.0.0/8 N'
+keys Return
+keys --type '192.168.1.*  I';        save hosts-dialog.png
+keys Escape
 keys alt+t d;                        save dns-dialog.png
 keys --type 127.0.0.1
 keys Return;                         save dns-result.png

@@ -138,6 +138,43 @@ int RegistryKey::SaveString(const std::string name, const std::string value) {
                                   static_cast<DWORD>(value.size() + 1)));
 }
 
+int RegistryKey::GetMultiString(const std::string name, std::vector<std::string>* value) {
+    if (!value || !isOpen) return 0;
+    char nameBuffer[kBufferSize];
+    CopyName(nameBuffer, name);
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(hKey, nameBuffer, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ || size > kMaxMultiBytes)
+        return 0;
+    std::vector<char> data(size + 2, '\0');
+    if (RegQueryValueExA(hKey, nameBuffer, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_MULTI_SZ || size > kMaxMultiBytes)
+        return 0;
+    // Strings end in a NUL and the list in a second one; an empty list
+    // may be stored as nothing at all. The two NULs added above end a
+    // list stored without them.
+    std::vector<std::string> strings;
+    for (size_t at = 0; at < size && data[at];) {
+        size_t end = at;
+        while (end < size && data[end]) ++end;
+        strings.emplace_back(data.data() + at, end - at);
+        at = end + 1;
+    }
+    *value = strings;
+    return 1;
+}
+
+int RegistryKey::SaveMultiString(const std::string name, const std::vector<std::string>& value) {
+    if (!isOpen) return 0;
+    std::string data;
+    for (const std::string& s : value)
+        if (!s.empty()) data.append(s.c_str()).push_back('\0');
+    data.push_back('\0');
+    return Written(RegSetValueExA(hKey, name.c_str(), 0, REG_MULTI_SZ,
+                                  reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size())));
+}
+
 unsigned long RegistryKey::NumValues() {
     if (!isOpen) return 0;
     char className[kBufferSize];

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class RegistryKey {
 public:
@@ -28,6 +29,11 @@ public:
     // variables expanded (0 when the result takes more than 1023 bytes);
     // *type, when given, gets which of the two it was.
     int GetExpandedString(const std::string name, std::string* value, unsigned long* type = nullptr);
+    // A REG_MULTI_SZ of at most kMaxMultiBytes, one string per entry; 0
+    // for a value of another type, too long, or not ending as one must.
+    static constexpr unsigned long kMaxMultiBytes = 65536;
+    int GetMultiString(const std::string name, std::vector<std::string>* value);
+    int SaveMultiString(const std::string name, const std::vector<std::string>& value);
     int SaveDWORD(const std::string name, const unsigned long value);
     int SaveString(const std::string name, const std::string value);
     unsigned long NumValues();

@@ -73,6 +73,7 @@ long StoreSettings(const FSPDaemon& d) {
     ok &= server.SaveDWORD("AccessFiles", static_cast<unsigned long>(d.accessFiles));
     // As read, even when unusable: the operator was told, and mends it.
     ok &= server.SaveDWORD("PacketSize", static_cast<unsigned long>(d.packetSize));
+    ok &= server.SaveDWORD("ThruPut", d.thruPut);
     // A path refused at loading stays in the registry as the operator
     // wrote it, to be mended there or, for the root, in the dialog.
     if (d.rootUsable) ok &= SavePath(location, "RootPath", d.rootPath);
@@ -92,6 +93,7 @@ void FSPDaemon::DefaultSettings() {
     readWrite = revName = privMode = thruOut = 0;
     accessFiles = 1;
     packetSize = int(fsp::kDefaultPacketSize);
+    thruPut = fsp::Throughput::kDefaultLimit;
     port = 21;
     std::strcpy(rootPath, "C:\\");
     rootUsable = 1;
@@ -111,6 +113,7 @@ void FSPDaemon::LoadSettings() {
         // The log is opened, and a failure told, by the start-up once the
         // socket serves.
         unsavedError = StoreSettings(*this);
+        ApplyThroughput();
         return;
     }
     // A port of another type (the text "2121", bytes) is no port: binding
@@ -125,6 +128,11 @@ void FSPDaemon::LoadSettings() {
     server.GetDWORD("ThruOut", &thruOut);
     server.GetDWORD("AccessFiles", &accessFiles);
     server.GetDWORD("PacketSize", &packetSize);
+    server.GetDWORD("ThruPut", &thruPut);
+    // Less than one full reply a second could never be kept to.
+    if (thruPut < fsp::Throughput::kMinLimit) thruPut = fsp::Throughput::kMinLimit;
+    LoadHosts();
+    ApplyThroughput();
     // A Location key that cannot be read serves nothing rather than drive C:.
     rootUsable = location.isOpen && LoadPath(location, "RootPath", rootPath) && fsp::UsableRoot(rootPath);
     // A refused log path stays empty: no log opens, and the operator is told.
@@ -133,6 +141,7 @@ void FSPDaemon::LoadSettings() {
 
 void FSPDaemon::SaveSettings() {
     if (long error = StoreSettings(*this)) TellUnsaved(error);
+    ApplyThroughput();
     // The change is logged where the log is open: before it closes, after
     // it opens.
     if (!logging) LogChanges();
@@ -200,6 +209,32 @@ void FSPDaemon::InstanceName(char* out, size_t size) {
     // Per machine: a second copy in another session would empty the same
     // upload folder and fail to bind the same port.
     std::snprintf(out, size, "Global\\%s", kInstanceKey);
+}
+
+void FSPDaemon::LoadHosts() {
+    RegistryKey server(kServerKey);
+    std::vector<std::string> rules;
+    hostsError.clear();
+    if (!server.HasValue("Hosts")) {
+        SetHosts(rules, &hostsError);
+    } else if (!server.GetMultiString("Hosts", &rules)) {
+        // Not a list of rules at all: whatever it meant to keep out stays
+        // out, as does everyone else, until it is mended.
+        hostTable.FailClosed();
+        hostRules.clear();
+        hostsError = "The value \"Hosts\" is not a list of rules (REG_MULTI_SZ of at most 64 KiB)";
+    } else if (!SetHosts(rules, &hostsError)) {
+        hostTable.FailClosed();
+        // Kept as stored, for the operator to mend in the dialog.
+        hostRules = rules;
+    }
+}
+
+int FSPDaemon::SaveHosts(const std::vector<std::string>& rules) {
+    RegistryKey server(kServerKey);
+    if (server.SaveMultiString("Hosts", rules)) return 1;
+    TellUnsaved(server.lastError != ERROR_SUCCESS ? server.lastError : ERROR_WRITE_FAULT);
+    return 0;
 }
 
 void FSPDaemon::TellUnsaved(long error) {

@@ -50,6 +50,9 @@ int ParsePort(const char* text, int* port) {
     return 1;
 }
 
+// The largest throughput limit taken, bytes a second.
+constexpr UINT kMaxThruPut = 2000000000;
+
 // Tells the operator why the text of control id is refused, and leaves
 // the dialog open with that text selected for mending.
 void Refuse(HWND dlg, int id, const char* text) {
@@ -115,6 +118,7 @@ INT_PTR CALLBACK FSPDaemon::ConfigDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPA
         daemon = reinterpret_cast<FSPDaemon*>(lParam);
         SetDlgItemTextA(dlg, IDC_ROOT, daemon->rootPath);
         SetDlgItemInt(dlg, IDC_PORT, static_cast<UINT>(daemon->port), FALSE);
+        SetDlgItemInt(dlg, IDC_THRUPUT, static_cast<UINT>(daemon->thruPut), FALSE);
     }
     if (CommonDialogMessage(dlg, msg, wParam, lParam, &result)) return result;
     switch (msg) {
@@ -148,6 +152,14 @@ INT_PTR CALLBACK FSPDaemon::ConfigDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPA
                 Refuse(dlg, IDC_PORT, "The port must be a number from 1 to 65535.");
                 break;
             }
+            BOOL numeric = FALSE;
+            UINT thruPut = GetDlgItemInt(dlg, IDC_THRUPUT, &numeric, FALSE);
+            if (!numeric || thruPut < fsp::Throughput::kMinLimit || thruPut > kMaxThruPut) {
+                Refuse(dlg, IDC_THRUPUT,
+                       "The throughput must be a number of bytes a second from 1036 (one full reply "
+                       "a second) to 2000000000.");
+                break;
+            }
             // A new port is bound at once; one that cannot be bound is
             // refused, and the port bound now serves on.
             const bool rebind = port != daemon->boundPort || daemon->serverSocket == INVALID_SOCKET;
@@ -163,6 +175,8 @@ INT_PTR CALLBACK FSPDaemon::ConfigDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPA
             std::memcpy(daemon->rootPath, root, sizeof(daemon->rootPath));
             daemon->rootUsable = 1;
             daemon->port = port;
+            // Takes effect at once, with the save.
+            daemon->thruPut = thruPut;
             daemon->SaveSettings();
             daemon->CheckRoot();
             if (rebind) daemon->LogServing();

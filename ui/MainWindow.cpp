@@ -268,6 +268,9 @@ void MainWindow::WMCommand(unsigned id, LPARAM) {
     case IDM_CONFIG:
         daemon.Configure();
         break;
+    case IDM_HOSTS:
+        daemon.EditHosts();
+        break;
     case IDM_DNS:
         daemon.DNSLookup();
         break;

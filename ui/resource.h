@@ -12,6 +12,7 @@
 #define IDM_THRUOUT 206
 #define IDM_CONFIG 210
 #define IDM_ACCEPT 211
+#define IDM_HOSTS 212
 #define IDM_DNS 301
 #define IDM_TEST 800
 #define IDM_CONTENTS 901
@@ -20,5 +21,7 @@
 #define IDC_PORT 101
 #define IDC_DNSADDR 102
 #define IDC_ROOT 103
+#define IDC_HOSTS 104
+#define IDC_THRUPUT 105
 
 #endif

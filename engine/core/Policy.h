@@ -89,6 +89,7 @@ uint8_t ServerFlagByte(int logging, int uploadOnly, int readWrite, int revName, 
 // the flag byte, the throughput limit in 4 bytes when flags has 0x10, then
 // the packet size in 2 bytes. Returns their length, which is the reply's
 // position.
+constexpr int kMaxVersionExtras = 7;
 int VersionExtras(unsigned char* out, uint8_t flags, uint32_t thruputOrZero, uint16_t packetSize);
 
 // A directory's rights, in the bits of the protection reply.

@@ -19,7 +19,7 @@ const char* Refusal(uint8_t code) { return fsp::FindPolicy(code)->refusal; }
 void FSPDaemon::Version() {
     // The flags, the throughput limit while it is on, and the largest block
     // a client may ask for; the position says how many bytes these are.
-    unsigned char extras[8];
+    unsigned char extras[fsp::kMaxVersionExtras];
     int n = fsp::VersionExtras(
         extras, fsp::ServerFlagByte(logging, uploadOnly, readWrite, revName, privMode, thruOut),
         thruOut ? uint32_t(thruPut) : 0, uint16_t(ReplyLimit()));

@@ -41,26 +41,27 @@ TEST(Endpoint, AnswersRequestsDropsMalformedOnesAndStopsCleanly) {
     Server server;
     Client c(server.port);
 
-    // An unsupported code: the exact 33-byte error reply, and its log line.
+    // An unsupported code: the exact 33-byte error reply (but for its key,
+    // the server's choice, and so its checksum), and its log line.
     auto r = c.Transact(Request(0x20, 0, 0, 0));
     ASSERT_TRUE(r);
-    Bytes expected{0x40, 0x06, 0x00, 0x01, 0x00, 0x00, 0x00, 0x15, 0x00, 0x00, 0x00, 0x00};
+    Bytes expected{0x40, (*r)[1], (*r)[2], (*r)[3], 0x00, 0x00, 0x00, 0x15, 0x00, 0x00, 0x00, 0x00};
     Bytes text = Text("Unsupported Command!");
     expected.insert(expected.end(), text.begin(), text.end());
     EXPECT_EQ(*r, expected);
+    EXPECT_TRUE(Decode(*r).checksumOk);
 
     // 0x40 is only ever sent by the server.
     r = c.Transact(Request(0x40, 9, 1, 0));
     ASSERT_TRUE(r);
     EXPECT_EQ(Decode(*r).DataText(), "Unsupported Command!");
 
-    // A key of 0xFFFF comes back as 0; the sequence comes back unchanged.
+    // The sequence comes back unchanged.
     r = c.Transact(Request(0x10, 0xFFFF, 0xBEEF, 0));
     ASSERT_TRUE(r);
     Reply v = Decode(*r);
     EXPECT_TRUE(v.checksumOk);
     EXPECT_EQ(v.command, 0x10);
-    EXPECT_EQ(v.key, 0);
     EXPECT_EQ(v.sequence, 0xBEEF);
 
     // Wrong checksum, a short datagram, and a data length running past the
@@ -117,7 +118,8 @@ TEST(Endpoint, AFirstRunStoresTheDefaultsAndServesTheDefaultRoot) {
     EXPECT_EQ(serverKey["ThruOut"], "0x0");
     EXPECT_EQ(serverKey["AccessFiles"], "0x1");
     EXPECT_EQ(serverKey["PacketSize"], "0x5ac");
-    EXPECT_EQ(serverKey.size(), 9u);
+    EXPECT_EQ(serverKey["ThruPut"], "0xf4240"); // 1,000,000 bytes a second
+    EXPECT_EQ(serverKey.size(), 10u);
     auto location = RegQuery("Software\\Quorvane\\VrelFSPd\\Location");
     EXPECT_EQ(location["RootPath"], "C:\\");
     EXPECT_EQ(location["LogPath"], "VFSPD.LOG");

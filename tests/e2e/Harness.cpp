@@ -197,7 +197,11 @@ Server::Server(Settings settings) {
     for (const auto& v : settings.values)
         RunWine({"reg", "add", "HKLM\\Software\\Quorvane\\VrelFSPd\\" + v[0], "/v", v[1], "/t", v[2], "/d", v[3], "/f"});
 
-    std::string program = settings.program.empty() ? std::string(VFSPD_WIN_DIR) + "/vfspd.exe" : settings.program;
+    // VFSPD_E2E_PROGRAM runs the tests against another build, to measure before and after.
+    const char* other = std::getenv("VFSPD_E2E_PROGRAM");
+    std::string program = !settings.program.empty() ? settings.program
+                          : other && *other          ? std::string(other)
+                                                     : std::string(VFSPD_WIN_DIR) + "/vfspd.exe";
     pid = Spawn({"wine", program}, workDir, dir.path + "/wine.out");
 
     if (!settings.awaitAnswer) return;

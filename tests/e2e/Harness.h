@@ -119,7 +119,7 @@ struct Reply;
 // sees twice with the same key is a resend. Ask returns an empty Reply
 // (checksumOk false) when nothing came back.
 struct Raw {
-    explicit Raw(uint16_t port) : c(port) {}
+    explicit Raw(uint16_t port, const char* localAddress = nullptr) : c(port, localAddress) {}
     Reply Ask(uint8_t command, const std::vector<uint8_t>& data = {}, uint32_t position = 0,
               const std::vector<uint8_t>& extra = {});
     Client c;

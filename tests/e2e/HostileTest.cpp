@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "Harness.h"
 #include "engine/core/Packet.h"
@@ -129,20 +130,30 @@ TEST(HostileClient, SurvivesAHundredThousandDatagrams) {
     Hostile hostile(20261208);
     const int total = 100000, burst = 50;
     int answered = 0;
+    // The key of the last reply, which a hostile client that sees its
+    // replies sends, so that the handlers take its datagrams.
+    uint16_t key = 0;
     for (int i = 0; i < total; ++i) {
-        c.Send(hostile.Next(i % 8));
+        Bytes p = hostile.Next(i % 8);
+        if (p.size() >= 12) {
+            bool summed = fsp::CalcChecksum(p.data(), int(p.size()), 0) == p[1];
+            fsp::PutU16(&p[2], key);
+            if (summed) Stamp(p);
+        }
+        c.Send(p);
         if ((i + 1) % burst == 0) {
             // Stop and wait: a good request after each burst must be
             // answered. Replies to the burst that arrive first are skipped.
-            auto r = c.Transact(Request(0x4A, 0, uint16_t(i / burst), 0));
+            auto r = c.Transact(Request(0x4A, key, uint16_t(i / burst), 0));
             ASSERT_TRUE(r) << "no answer after datagram " << i;
+            key = Decode(*r).key;
             ASSERT_TRUE(server.Running()) << "server ended after datagram " << i;
             ++answered;
         }
     }
     EXPECT_EQ(answered, total / burst);
 
-    auto v = c.Transact(Request(0x10, 0, 0xAAAA, 0));
+    auto v = c.Transact(Request(0x10, key, 0xAAAA, 0));
     ASSERT_TRUE(v);
     EXPECT_EQ(Decode(*v).DataText(), "VrelFSPd for Win95 v1.0b3 Dec 18 1995");
     EXPECT_EQ(server.Stop(), 0);
@@ -164,4 +175,109 @@ TEST(HostileClient, SurvivesAHundredThousandDatagrams) {
     // Between the server's own first and last lines, only clients' lines.
     EXPECT_TRUE(bodies.front().rfind("Serving UDP port ", 0) == 0 && bodies.back().rfind("Stopped serving", 0) == 0);
     for (size_t i = 1; i + 1 < bodies.size(); ++i) ASSERT_EQ(bodies[i].rfind("[127.0.0.1]: ", 0), 0u) << bodies[i];
+}
+
+// Who may use the server: the host table in privilege mode, each rule
+// type once, and refusals logged once however often they come.
+TEST(Access, TheHostTableServesIgnoresAndDeniesAndPrivilegeModeKeepsOutTheRest) {
+    Settings s;
+    s.flags["PrivMode"] = 1;
+    s.values = {{"Server", "Hosts", "REG_MULTI_SZ", "127.0.0.5 D Go away\\0127.0.0.6 I\\0127.0.0.0/29 N"}};
+    Server server(s);
+    Raw denied(server.port, "127.0.0.5"), served(server.port, "127.0.0.7");
+    for (int i = 0; i < 2; ++i) ExpectError(denied.Ask(0x10), "Go away");
+    EXPECT_EQ(served.Ask(0x10).command, 0x10);
+    for (const char* quiet : {"127.0.0.6", "127.0.0.9"}) {
+        Client c(server.port, quiet);
+        for (int i = 0; i < 20; ++i) c.Send(Request(0x10, 0, uint16_t(i), 0));
+        EXPECT_FALSE(c.Receive(std::chrono::milliseconds(1500))) << quiet;
+    }
+    EXPECT_EQ(served.Ask(0x10).command, 0x10);
+    EXPECT_EQ(server.Stop(), 0);
+    std::string log = server.Log();
+    auto count = [&](const std::string& line) {
+        size_t n = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("[127.0.0.5]: Denied: Go away"), 1u) << log;
+    EXPECT_EQ(count("[127.0.0.6]: Ignored by the host table"), 1u) << log;
+    EXPECT_EQ(count("[127.0.0.9]: Ignored by the host table"), 1u) << log;
+}
+
+// A forger who cannot see the replies floods with the smallest listing
+// request from an address: beyond the first burst of new sessions only 8
+// replies a second reach that address, and a real client there, which
+// echoes its keys, is not slowed.
+TEST(Access, AForgedFloodGetsATrickleAndTheRealClientIsServed) {
+    Server server;
+    WriteFile(server.root + "/big", std::string(1024, 'x'));
+    for (int i = 0; i < 40; ++i) WriteFile(server.root + "/file-with-a-long-name-" + std::to_string(i), "");
+    Raw real(server.port, "127.0.0.9");
+    ASSERT_EQ(real.Ask(0x41, Text("")).command, 0x41);
+    Client forger(server.port, "127.0.0.9");
+    std::mt19937 rng(7);
+    const Bytes probe = Request(0x41, 0, 0, 0, Text(""));
+    size_t sent = 0, replies = 0, bytes = 0;
+    auto start = std::chrono::steady_clock::now();
+    const auto flood = std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() - start < flood) {
+        forger.Send(Request(0x41, uint16_t(rng()), uint16_t(sent), 0, Text("")));
+        ++sent;
+        while (auto r = forger.Receive(std::chrono::milliseconds(0))) ++replies, bytes += r->size();
+        if (sent % 64 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    while (auto r = forger.Receive(std::chrono::milliseconds(500))) ++replies, bytes += r->size();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("forged flood: %zu requests of %zu bytes, %zu replies, %zu bytes to the forged address "
+                "in %.1f s (%.0f bytes/s)\n",
+                sent, probe.size(), replies, bytes, seconds, bytes / seconds);
+    EXPECT_GT(sent, 1000u);
+    EXPECT_LE(replies, 100 + 8 * size_t(seconds + 1));
+    // The real client, at the flooded address, goes on with its key.
+    auto before = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(real.Ask(0x42, Text("big")).command, 0x42);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+    // The harness's own requests, from another address, were never held up either.
+    EXPECT_EQ(server.Stop(), 0);
+    std::string log = server.Log();
+    EXPECT_EQ(log.find("beyond the new sessions"), log.rfind("beyond the new sessions")) << "logged once";
+    EXPECT_NE(log.find("[127.0.0.9]: Requests with a key"), std::string::npos);
+}
+
+// Name Required: an address with a reverse name is served once it is
+// known; one without is told so.
+TEST(Access, NameRequiredServesNamedAddressesAndRefusesTheOthers) {
+    Settings s;
+    s.flags["RevName"] = 1;
+    Server server(s); // the harness asks from 127.0.0.1, "localhost"
+    Raw named(server.port, "127.0.0.1"), unnamed(server.port, "127.0.0.77");
+    EXPECT_EQ(named.Ask(0x10).command, 0x10);
+    Reply r;
+    ASSERT_TRUE(WaitFor([&] { return (r = unnamed.Ask(0x10)).checksumOk; }, std::chrono::seconds(60)));
+    ExpectError(r, "Name Required: your address has no name");
+}
+
+// Throughput control: the version reply carries the limit, and a download
+// takes as long as the limit says.
+TEST(Access, ThroughputControlAdvertisesAndKeepsTheLimit) {
+    Settings s;
+    s.flags["ThruOut"] = 1;
+    s.values = {{"Server", "ThruPut", "REG_DWORD", "100000"}};
+    Server server(s);
+    WriteFile(server.root + "/f", Pattern(300 * 1024, 3));
+    Raw raw(server.port);
+    Reply v = raw.Ask(0x10);
+    ASSERT_EQ(v.extra.size(), 5u);
+    EXPECT_EQ(v.position, 5u);
+    EXPECT_EQ(v.extra[0] & 0x10, 0x10);
+    EXPECT_EQ(fsp::GetU32(&v.extra[1]), 100000u);
+    auto start = std::chrono::steady_clock::now();
+    size_t got = 0;
+    for (uint32_t at = 0; at < 300 * 1024; at += 1024) got += raw.Ask(0x42, Text("f"), at).data.size();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(got, 300u * 1024);
+    std::printf("300 KiB at a limit of 100,000 bytes a second: %.2f s\n", seconds);
+    EXPECT_GT(seconds, 2.8); // 307,200 bytes and 3,600 of headers, less the first 5,000 at once
+    EXPECT_LT(seconds, 4.0);
 }

@@ -120,13 +120,15 @@ struct RawListing {
 RawListing FetchRaw(Client& c, const std::string& dir, const Bytes& extra, uint16_t* seq) {
     RawListing r;
     size_t first = 0;
+    uint16_t key = 0; // of the last reply, sent back as clients do
     for (;;) {
-        auto d = c.Transact(Request(0x41, 0, (*seq)++, uint32_t(r.stream.size()), Text(dir), extra));
+        auto d = c.Transact(Request(0x41, key, (*seq)++, uint32_t(r.stream.size()), Text(dir), extra));
         if (!d) {
             r.error = "no reply";
             return r;
         }
         Reply rep = Decode(*d);
+        key = rep.key;
         EXPECT_TRUE(rep.checksumOk);
         if (rep.command == 0x40) {
             r.error = rep.DataText();

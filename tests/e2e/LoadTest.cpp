@@ -1,8 +1,8 @@
 // Load: two and then eight clients at once against one vfspd.exe under
 // Wine, each a stop-and-wait FSP client on its own port that mixes version
 // requests, whole listings, whole downloads and uploads with installs.
-// Every request must be answered with its own sequence and key plus one,
-// at the client that asked, with the content it asked for; every file must
+// Every request must be answered with its own sequence, at the client
+// that asked (which sends back the key of the last reply), with the content it asked for; every file must
 // arrive byte-identical; and the server's memory must not grow.
 //
 // VFSPD_LOAD_REQUESTS sets the requests per client (default 1,500) and
@@ -189,13 +189,12 @@ private:
     // Sends one request and waits for its reply, resending after a
     // timeout. Every datagram that arrives must be the reply to this
     // request or a late copy of the reply to an earlier one of this
-    // client: same sequence, and the key that request carried plus one.
+    // client.
     std::optional<Reply> Call(uint8_t command, uint32_t position, const Bytes& data, const Bytes& extra = {}) {
         if (!ok()) return std::nullopt;
         uint16_t seq = uint16_t(requests);
-        // Keys differ between clients for every sequence, and the first
-        // request of client 0 carries 0xFFFF, whose successor wraps to 0.
-        uint16_t key = uint16_t(0xFFFF - id * 0x2000 - requests * 7);
+        // The key of the last reply, sent back as clients do.
+        uint16_t key = lastKey;
         keyOf[seq] = key;
         sent[seq] = true;
         ++requests;
@@ -219,14 +218,17 @@ private:
                     Fail("reply with a bad checksum");
                     return std::nullopt;
                 }
-                if (!sent[r.sequence] || r.key != uint16_t(keyOf[r.sequence] + 1)) {
+                if (!sent[r.sequence]) {
                     char text[120];
                     std::snprintf(text, sizeof(text), "reply of sequence %u key %u is to no request of this client",
                                   r.sequence, r.key);
                     Fail(text);
                     return std::nullopt;
                 }
-                if (r.sequence == seq) return r;
+                if (r.sequence == seq) {
+                    lastKey = r.key;
+                    return r;
+                }
                 ++late; // the first answer to a request that was resent
             }
         }
@@ -361,6 +363,7 @@ private:
     std::mt19937 rng;
     Client wire;
     std::vector<uint16_t> keyOf; // by sequence: the key last sent with it
+    uint16_t lastKey = 0;        // of the last reply
     std::vector<bool> sent;      // by sequence: sent at least once
     bool lastResent = false;     // the last request answered was sent more than once
 };

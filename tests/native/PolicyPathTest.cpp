@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -7,7 +8,11 @@
 
 #include "engine/core/Packet.h"
 #include "engine/core/Paths.h"
+#include "engine/core/HostTable.h"
+#include "engine/core/NameCache.h"
 #include "engine/core/Policy.h"
+#include "engine/core/Sessions.h"
+#include "engine/core/Throughput.h"
 
 using namespace fsp;
 
@@ -172,4 +177,143 @@ TEST(Paths, UsableRoots) {
              {"", 0}, {"files", 0}, {"C:files", 0}, {"C:\\a\\..\\b", 0}, {"C:\\f:s", 0}, {"\\\\.\\C:", 0},
              {"\\\\srv\\", 0}, {"C:\\" + std::string(256, 'r'), 0}})
         EXPECT_EQ(UsableRoot(root.c_str()), usable) << root;
+}
+
+namespace {
+uint32_t Ip(const char* dotted) {
+    unsigned a, b, c, d;
+    std::sscanf(dotted, "%u.%u.%u.%u", &a, &b, &c, &d);
+    return a << 24 | b << 16 | c << 8 | d;
+}
+} // namespace
+
+TEST(HostTable, FirstMatchingRuleDecidesAndBadRulesFailClosed) {
+    HostTable t;
+    std::string bad;
+    ASSERT_TRUE(t.Set({"127.0.0.5 D Go away", "", "10.1.0.0/16 I", "10.0.0.0/8 n", "192.168.1.10-192.168.2.3 D",
+                       "134.225.*.1-3 N", "0.0.0.0/0 i"},
+                      &bad)) << bad;
+    const char* message = nullptr;
+    struct { const char* address; HostAction action; const char* message; } cases[] = {
+        {"127.0.0.5", HostAction::Deny, "Go away"},   {"10.1.2.3", HostAction::Ignore, nullptr},
+        {"10.2.0.0", HostAction::Serve, nullptr},     {"192.168.1.255", HostAction::Deny, kDeniedText},
+        {"192.168.2.4", HostAction::Ignore, nullptr}, {"134.225.9.3", HostAction::Serve, nullptr},
+        {"134.225.9.4", HostAction::Ignore, nullptr},
+    };
+    for (const auto& c : cases) {
+        message = nullptr;
+        EXPECT_EQ(t.Decide(Ip(c.address), 0, &message), c.action) << c.address;
+        if (c.message) EXPECT_STREQ(message, c.message) << c.address;
+    }
+    // No rule: served, unless in privilege mode.
+    ASSERT_TRUE(t.Set({"10.0.0.1 N"}, &bad));
+    EXPECT_EQ(t.Decide(Ip("10.0.0.2"), 0, nullptr), HostAction::Serve);
+    EXPECT_EQ(t.Decide(Ip("10.0.0.2"), 8, nullptr), HostAction::Ignore);
+    EXPECT_EQ(t.Decide(Ip("10.0.0.1"), 8, nullptr), HostAction::Serve);
+    // Each bad rule is named with its reason, and then nobody is served.
+    for (const char* rule : {"10.0.0.256 N", "10.0.0 N", "10.0.0.1/33 N", "10.0.0.1/8 N", "10.0.0.9-10.0.0.1 N",
+                             "10.0.0.1 X", "10.0.0.1", "10.0.0.1 N hello", "1.2.3.4-5.6.7 N", "10.*.0.5-2 N"}) {
+        ASSERT_FALSE(t.Set({"10.0.0.2 N", rule}, &bad)) << rule;
+        EXPECT_EQ(bad.rfind(std::string("Rule 2 \"") + rule + "\": ", 0), 0u) << bad;
+        EXPECT_EQ(t.Decide(Ip("10.0.0.2"), 0, nullptr), HostAction::Ignore);
+    }
+    ASSERT_FALSE(t.Set({"1.2.3.4 D " + std::string(kMaxHostMessage + 1, 'x')}, &bad));
+}
+
+TEST(Policy, VersionExtrasCarryTheLimitOnlyWhenOn) {
+    unsigned char out[kMaxVersionExtras];
+    EXPECT_EQ(VersionExtras(out, 0x01, 0, 0), 1);
+    EXPECT_EQ(out[0], 0x01);
+    ASSERT_EQ(VersionExtras(out, 0x11, 1000000, 0), 5);
+    EXPECT_EQ(GetU32(out + 1), 1000000u);
+    ASSERT_EQ(VersionExtras(out, 0x31, 1000000, 1452), 7);
+    EXPECT_EQ(GetU16(out + 5), 1452);
+}
+
+TEST(Sessions, KeysAreGivenOutAndForgedKeysOnlyOpenSessionsWithinTheBucket) {
+    uint16_t next = 100;
+    SessionTable t([&] { return next++; });
+    unsigned char client[6] = {0, 1, 127, 0, 0, 1}, other[6] = {0, 2, 127, 0, 0, 1};
+    uint16_t key = 0;
+    ASSERT_EQ(t.Admit(client, 0, 0, &key), SessionTable::Serve); // opens: 1 token
+    EXPECT_EQ(key, 100);
+    EXPECT_EQ(t.Admit(client, 100, 0, &key), SessionTable::Serve);
+    EXPECT_EQ(key, 101);
+    // A resend of a request made with a given key comes again, with the key given then, for free.
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(t.Admit(client, 100, 0, &key), SessionTable::Repeat);
+    EXPECT_EQ(key, 101);
+    // Any other key opens a session, from any port of the address: 99 more, then 8 a second.
+    int served = 0;
+    for (int i = 0; i < 1000; ++i) served += t.Admit(i % 2 ? client : other, uint16_t(5000 + i), 0, &key) != SessionTable::Drop;
+    EXPECT_EQ(served, 99);
+    for (int i = 0; i < 1000; ++i) served += t.Admit(other, uint16_t(5000 + i), 1000, &key) != SessionTable::Drop;
+    EXPECT_EQ(served, 107);
+    // The resend of an opening request counts as an opening; a client with its key is never slowed.
+    unsigned char third[6] = {0, 3, 127, 0, 0, 2};
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(t.Admit(third, uint16_t(5000 + i), 0, &key), SessionTable::Serve);
+    EXPECT_EQ(t.Admit(third, 5099, 0, &key), SessionTable::Drop);
+    uint16_t held = 0;
+    ASSERT_EQ(t.Admit(client, 0, 2000, &held), SessionTable::Serve);
+    for (int i = 0; i < 500; ++i) ASSERT_EQ(t.Admit(client, held, 2000, &held), SessionTable::Serve);
+}
+
+TEST(Throughput, EightClientsShareTheLimitFairlyAndNothingWaitsPastASecond) {
+    Throughput t;
+    t.SetLimit(1000000, 0);
+    // Stop-and-wait clients: each asks again as soon as its reply arrives.
+    std::vector<uint64_t> got(8, 0);
+    std::vector<bool> waiting(8, false);
+    unsigned char reply[kMaxPacket] = {};
+    for (uint64_t now = 0; now < 10000; ++now) {
+        t.Release(now, [&](const unsigned char* c, const unsigned char*, int n) { got[c[5]] += uint64_t(n); waiting[c[5]] = false; });
+        for (unsigned char i = 0; i < 8; ++i) {
+            if (waiting[i]) continue;
+            unsigned char client[6] = {0, 1, 10, 0, 0, i};
+            if (t.SendNow(kMaxPacket, now)) got[i] += kMaxPacket;
+            else waiting[i] = t.Queue(client, 0, reply, kMaxPacket, now) == 1;
+        }
+    }
+    uint64_t sum = 0;
+    for (uint64_t g : got) sum += g;
+    EXPECT_NEAR(double(sum), 1e7, 5e5);
+    for (uint64_t g : got) EXPECT_NEAR(double(g), double(sum) / 8, double(sum) / 80);
+    // A resend updates the waiting reply; one that waited a second is dropped.
+    EXPECT_EQ(t.dropped, 0u);
+    unsigned char client[6] = {0, 1, 10, 0, 0, 9};
+    t = Throughput();
+    t.SetLimit(Throughput::kMinLimit, 20000);
+    while (t.SendNow(kMaxPacket, 20000)) {}
+    ASSERT_EQ(t.Queue(client, 5, reply, kMaxPacket, 20000), 1);
+    EXPECT_EQ(t.Resent(client, 4, 77), 0);
+    EXPECT_EQ(t.Resent(client, 5, 77), 1);
+    int sent = 0;
+    EXPECT_GT(t.Release(20000 + Throughput::kMaxWaitMs - 1, [&](const unsigned char*, const unsigned char* d, int) { sent += GetU16(d + 4) == 77; }), 0);
+    EXPECT_EQ(t.Release(20000 + Throughput::kMaxWaitMs, [&](const unsigned char*, const unsigned char*, int) { ++sent; }), -1);
+    EXPECT_EQ(sent, 0);
+    EXPECT_EQ(t.dropped, 1u);
+}
+
+TEST(NameCache, AsksOnceAndKeepsEitherAnswerTenMinutes) {
+    NameCache c;
+    EXPECT_EQ(c.Lookup(1, 0), NameCache::Ask);
+    EXPECT_EQ(c.Lookup(1, 5), NameCache::Waiting);
+    EXPECT_EQ(c.Lookup(1, NameCache::kRetryMs), NameCache::Ask); // no answer came
+    c.Answer(1, true, 100);
+    c.Answer(2, false, 100); // never asked
+    EXPECT_EQ(c.Lookup(1, 100 + NameCache::kKeepMs - 1), NameCache::Named);
+    EXPECT_EQ(c.Lookup(1, 100 + NameCache::kKeepMs), NameCache::Ask);
+    c.Answer(1, false, 0);
+    EXPECT_EQ(c.Lookup(1, NameCache::kKeepMs - 1), NameCache::Unnamed);
+    for (uint32_t a = 10; a < 10 + NameCache::kMaxAsking; ++a) c.Lookup(a, 0);
+    EXPECT_EQ(c.Lookup(99999, 0), NameCache::Busy);
+}
+
+TEST(LogLimiter, OnceAMinuteForEachAddressAndBoundedInAll) {
+    LogLimiter l;
+    EXPECT_TRUE(l.Allow(1, 0));
+    EXPECT_FALSE(l.Allow(1, LogLimiter::kPeriodMs - 1));
+    EXPECT_TRUE(l.Allow(1, LogLimiter::kPeriodMs));
+    unsigned allowed = 0;
+    for (uint32_t a = 2; a < 10000; ++a) allowed += l.Allow(a, LogLimiter::kPeriodMs + 1);
+    EXPECT_EQ(allowed, LogLimiter::kMaxLines - 1);
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "../../engine/core/Packet.h"
+#include "../../settings/RegistryKey.h"
 #include "../../ui/Dialogs.h"
 #include "../../ui/Help.h"
 #include "../../ui/Main.h"
@@ -22,7 +23,7 @@ std::string ItemText(HWND dialog, int id) {
 TEST_F(DialogTest, ConfigurationOkWithoutEditsSavesEverythingAndSaysNothing) {
     Open();
     // Stored values the dialog's save must overwrite with the running ones.
-    StoreSettings(GuiSettings{1, "elsewhere", "other.log", 0, 0, 0, 0, 0, 0});
+    StoreSettings(GuiSettings{1, "elsewhere", "other.log", 0, 0, 0, 0, 0, 0, {}});
     std::string root, port;
     DialogDriver driver;
     driver.Then([&](HWND dlg) {
@@ -121,7 +122,7 @@ TEST_F(DialogTest, APortOrRootThatCannotServeIsRefusedAndANewPortBindsAtOnce) {
 
 TEST_F(DialogTest, CancelAndTheCloseBoxStoreNothing) {
     Open();
-    StoreSettings(GuiSettings{1, "elsewhere", "other.log", 0, 0, 0, 0, 0, 0});
+    StoreSettings(GuiSettings{1, "elsewhere", "other.log", 0, 0, 0, 0, 0, 0, {}});
     char heldRoot[MAX_PATH];
     std::strcpy(heldRoot, Window().daemon.rootPath);
     DialogDriver driver;
@@ -214,14 +215,56 @@ TEST_F(DialogTest, ALookupOfLoopbackNamesTheHost) {
 TEST_F(DialogTest, TextThatIsNoAddressCannotBeResolved) {
     Open();
     DialogDriver driver;
-    driver.Then([](HWND dlg) {
-        TypeInto(dlg, IDC_DNSADDR, "no such host");
+    DWORD pressed = 0;
+    for (const char* typed : {"no such host", "127.0.0.77"})
+        driver.Then([&, typed](HWND dlg) {
+            TypeInto(dlg, IDC_DNSADDR, typed);
+            pressed = GetTickCount();
+            Press(dlg, IDOK);
+        });
+    for (size_t opened : {2u, 4u}) {
+        EXPECT_NE(Window().daemon.DNSLookup(), nullptr); // started all the same
+        // The window's thread goes back to its messages at once, whatever
+        // the name service takes.
+        EXPECT_LT(GetTickCount() - pressed, 100ul);
+        ASSERT_TRUE(PumpUntil([&] { return driver.opened.size() == opened; }, 60000));
+        EXPECT_EQ(driver.opened[opened - 1].caption, "DNS Lookup");
+        EXPECT_EQ(driver.opened[opened - 1].text, "Unable to resolve name");
+    }
+}
+
+// A stored rule that cannot be read fails closed and is told at start; the
+// Hosts dialog refuses a bad rule with its reason and stores good ones.
+TEST_F(DialogTest, HostsTellsABadRuleAndStoresTheTableOnceItReads) {
+    settings.hosts = {"10.0.0.1 N", "10.0.0.300 N"};
+    DialogDriver driver;
+    Open();
+    ASSERT_EQ(driver.opened.size(), 1u);
+    EXPECT_NE(driver.opened[0].text.find("Rule 2 \"10.0.0.300 N\": each part of an address"), std::string::npos)
+        << driver.opened[0].text;
+    EXPECT_TRUE(Window().daemon.hostTable.Closed());
+    EXPECT_EQ(Window().daemon.hostsError.rfind("Rule 2", 0), 0u);
+    bool stayedOpen = false;
+    driver.Then([&](HWND dlg) {
+        EXPECT_EQ(ItemText(dlg, IDC_HOSTS), "10.0.0.1 N\r\n10.0.0.300 N\r\n");
+        TypeInto(dlg, IDC_HOSTS, "127.0.0.5 D Go away\r10.0.0.0/8 X"); // Enter between
+        SendMessageA(dlg, WM_COMMAND, IDOK, 0); // back once the box is answered
+        stayedOpen = IsWindowVisible(dlg) != 0;
+        TypeInto(dlg, IDC_HOSTS, "127.0.0.5 D Go away\r\r10.0.0.0/8 I\r");
         Press(dlg, IDOK);
     });
-    EXPECT_NE(Window().daemon.DNSLookup(), nullptr); // started all the same
-    ASSERT_TRUE(PumpUntil([&] { return driver.opened.size() == 2; }, 60000));
-    EXPECT_EQ(driver.opened[1].caption, "DNS Lookup");
-    EXPECT_EQ(driver.opened[1].text, "Unable to resolve name");
+    SendMessageA(Hwnd(), WM_COMMAND, IDM_HOSTS, 0);
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_EQ(driver.opened.size(), 3u); // the box at start, the dialog, its refusal
+    EXPECT_EQ(driver.opened[1].caption, "Hosts");
+    EXPECT_EQ(driver.opened[2].text, "Rule 2 \"10.0.0.0/8 X\": the type after the address must be N (serve), "
+                                     "I (ignore) or D (deny).");
+    EXPECT_FALSE(Window().daemon.hostTable.Closed());
+    EXPECT_TRUE(Window().daemon.hostsError.empty());
+    RegistryKey key("SOFTWARE\\Quorvane\\VrelFSPd\\Server");
+    std::vector<std::string> stored;
+    ASSERT_TRUE(key.GetMultiString("Hosts", &stored));
+    EXPECT_EQ(stored, (std::vector<std::string>{"127.0.0.5 D Go away", "10.0.0.0/8 I"}));
 }
 
 TEST_F(DialogTest, ClosingCancellingOrEscapingTheLookupDialogStartsNoLookup) {

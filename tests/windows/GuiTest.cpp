@@ -117,7 +117,7 @@ UdpClient::~UdpClient() { closesocket(s); }
 
 void UdpClient::Send(uint8_t command, const std::string& path, uint32_t position) {
     unsigned char packet[fsp::kMaxPacket];
-    int n = fsp::BuildReply(packet, command, 0, sequence++, position,
+    int n = fsp::BuildReply(packet, command, key, sequence++, position,
                             reinterpret_cast<const unsigned char*>(path.c_str()),
                             path.empty() ? 0 : int(path.size() + 1), nullptr, 0);
     packet[1] = uint8_t(fsp::CalcChecksum(packet, n, 0));
@@ -137,6 +137,7 @@ int UdpClient::Receive(std::string* text, DWORD ms) {
     unsigned char packet[fsp::kMaxPacket];
     int n = recv(s, reinterpret_cast<char*>(packet), sizeof(packet), 0);
     if (n < fsp::kHeaderSize) return -1;
+    key = fsp::GetU16(packet + 2);
     if (text) {
         size_t length = fsp::GetU16(packet + 6);
         if (length > size_t(n - fsp::kHeaderSize)) length = size_t(n - fsp::kHeaderSize);
@@ -156,6 +157,7 @@ void StoreSettings(const GuiSettings& s) {
     server.SaveDWORD("RevName", s.revName);
     server.SaveDWORD("PrivMode", s.privMode);
     server.SaveDWORD("ThruOut", s.thruOut);
+    server.SaveMultiString("Hosts", s.hosts);
     location.SaveString("RootPath", s.root);
     location.SaveString("LogPath", s.log);
 }

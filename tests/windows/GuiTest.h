@@ -104,6 +104,7 @@ public:
 private:
     SOCKET s = INVALID_SOCKET;
     uint16_t sequence = 1;
+    uint16_t key = 0; // of the last reply, sent back as clients do
 };
 
 // The settings the window under test starts with.
@@ -111,6 +112,7 @@ struct GuiSettings {
     unsigned long port = 0;
     std::string root, log;
     unsigned long logging = 1, uploadOnly = 1, readWrite = 0, revName = 0, privMode = 0, thruOut = 0;
+    std::vector<std::string> hosts; // the host table's rules
 };
 void StoreSettings(const GuiSettings& s);
 unsigned long StoredFlag(const char* name);

@@ -69,7 +69,7 @@ TEST_F(MainWindowTest, StartsIdleWithTheMenuMarkedFromTheSettings) {
     EXPECT_TRUE(Checked(Hwnd(), IDM_REVNAME));
     EXPECT_FALSE(Checked(Hwnd(), IDM_PRIVMODE));
     EXPECT_TRUE(Checked(Hwnd(), IDM_THRUOUT));
-    for (UINT id : {IDM_REVNAME, IDM_PRIVMODE, IDM_THRUOUT}) EXPECT_TRUE(Grayed(Hwnd(), id)) << id;
+    for (UINT id : {IDM_REVNAME, IDM_PRIVMODE, IDM_THRUOUT}) EXPECT_FALSE(Grayed(Hwnd(), id)) << id;
     EXPECT_FALSE(Window().daemon.eventLog.IsOpen());
     // The class gave the window its icon.
     EXPECT_NE(GetClassLongPtrA(Hwnd(), GCLP_HICON), 0);

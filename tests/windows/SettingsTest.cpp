@@ -99,7 +99,7 @@ TEST_F(SettingsTest, SavedSettingsLoadBackAndMissingValuesReadAsDefaults) {
 // long to hold are refused, not cut or replaced; saving keeps them stored.
 TEST_F(SettingsTest, PathsThatCannotServeAreRefusedAndKept) {
     for (const std::string& root : {std::string(), "C:\\" + std::string(256, 'r')}) {
-        StoreSettings(GuiSettings{21, root, std::string(300, 'g'), 0, 0, 0, 0, 0, 0});
+        StoreSettings(GuiSettings{21, root, std::string(300, 'g'), 0, 0, 0, 0, 0, 0, {}});
         FSPDaemon d;
         d.LoadSettings();
         char local[MAX_PATH];
