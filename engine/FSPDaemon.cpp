@@ -254,6 +254,8 @@ fsp::ServerStatus FSPDaemon::Status() const {
     s.notBound = notBound;
     s.rootProblem = rootProblem;
     s.accessFiles = accessFiles;
+    s.hostsProblem = hostsError.empty() ? nullptr : hostsError.c_str();
+    s.refused = refusedCount;
     return s;
 }
 

@@ -42,8 +42,11 @@ int VersionExtras(unsigned char* out, uint8_t flags, uint32_t thruputOrZero, uin
         PutU32(out + n, thruputOrZero);
         n += 4;
     }
-    PutU16(out + n, packetSize);
-    return n + 2;
+    if (packetSize) {
+        PutU16(out + n, packetSize);
+        n += 2;
+    }
+    return n;
 }
 
 uint8_t DirectoryRights(int uploadOnly, int readWrite, unsigned files) {

@@ -87,8 +87,8 @@ uint8_t ServerFlagByte(int logging, int uploadOnly, int readWrite, int revName, 
 
 // The extra data of the version reply, laid out in out (at least 7 bytes):
 // the flag byte, the throughput limit in 4 bytes when flags has 0x10, then
-// the packet size in 2 bytes. Returns their length, which is the reply's
-// position.
+// the packet size in 2 bytes when it is not 0. Returns their length,
+// which is the reply's position.
 constexpr int kMaxVersionExtras = 7;
 int VersionExtras(unsigned char* out, uint8_t flags, uint32_t thruputOrZero, uint16_t packetSize);
 

@@ -43,7 +43,7 @@ const char* AccessLevel(int uploadOnly, int readWrite) {
 }
 
 int Serving(const ServerStatus& s) {
-    return s.bound && !Given(s.notBound) && !Given(s.rootProblem) && s.acceptRequests;
+    return s.bound && !Given(s.notBound) && !Given(s.rootProblem) && !Given(s.hostsProblem) && s.acceptRequests;
 }
 
 size_t FormatStatus(const ServerStatus& s, char* out, size_t cap) {
@@ -54,6 +54,7 @@ size_t FormatStatus(const ServerStatus& s, char* out, size_t cap) {
         const char* reasons[] = {
             Given(s.notBound) ? s.notBound : !s.bound ? "no port is bound" : nullptr,
             s.rootProblem,
+            s.hostsProblem,
             s.acceptRequests ? nullptr : "Accept Incoming Requests is off",
         };
         const char* separator = "Not serving: ";
@@ -64,8 +65,10 @@ size_t FormatStatus(const ServerStatus& s, char* out, size_t cap) {
         }
         Add(out, cap, &w, " | ");
     }
-    Add(out, cap, &w, "UDP port %d%s | %s%s | root %s", s.port, s.bound ? "" : " (not bound)",
-        AccessLevel(s.uploadOnly, s.readWrite), s.accessFiles ? ", access files" : "", s.root ? s.root : "");
+    Add(out, cap, &w, "UDP port %d%s | %s%s | ", s.port, s.bound ? "" : " (not bound)",
+        AccessLevel(s.uploadOnly, s.readWrite), s.accessFiles ? ", access files" : "");
+    if (s.refused) Add(out, cap, &w, "%lu refused | ", s.refused);
+    Add(out, cap, &w, "root %s", s.root ? s.root : "");
     return w;
 }
 

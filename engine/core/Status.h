@@ -25,8 +25,12 @@ struct ServerStatus {
     // Why nothing is served, in words, most urgent first; null or empty
     // when there is no such reason. notBound: the port is not bound (its
     // cause); root: the root cannot be served.
+    // hosts: the stored host table cannot be used (which rule, and why).
     const char* notBound = nullptr;
     const char* rootProblem = nullptr;
+    const char* hostsProblem = nullptr;
+    // Requests ignored or denied by the host table or Name Required.
+    unsigned long refused = 0;
 };
 
 // Whether requests are served at all: a port bound, a root that serves,
@@ -36,7 +40,8 @@ int Serving(const ServerStatus& s);
 // One line into out (cap bytes, always NUL-terminated, cut between UTF-8
 // characters when too long): "Not serving: REASON; REASON | " when not
 // serving, then "UDP port N" with " (not bound)" unless it is bound, the
-// access level (with ", access files"), and "root PATH" last, so that a
+// access level (with ", access files"), "N refused" when some were, and
+// "root PATH" last, so that a
 // line too wide for the bar loses only the end of the path. Returns its
 // length.
 size_t FormatStatus(const ServerStatus& s, char* out, size_t cap);

@@ -268,10 +268,11 @@ TEST(Access, ThroughputControlAdvertisesAndKeepsTheLimit) {
     WriteFile(server.root + "/f", Pattern(300 * 1024, 3));
     Raw raw(server.port);
     Reply v = raw.Ask(0x10);
-    ASSERT_EQ(v.extra.size(), 5u);
-    EXPECT_EQ(v.position, 5u);
+    ASSERT_EQ(v.extra.size(), 7u);
+    EXPECT_EQ(v.position, 7u);
     EXPECT_EQ(v.extra[0] & 0x10, 0x10);
-    EXPECT_EQ(fsp::GetU32(&v.extra[1]), 100000u);
+    EXPECT_EQ(fsp::GetU32(&v.extra[1]), 100000u); // then the packet size
+    EXPECT_EQ(fsp::GetU16(&v.extra[5]), 1452u);
     auto start = std::chrono::steady_clock::now();
     size_t got = 0;
     for (uint32_t at = 0; at < 300 * 1024; at += 1024) got += raw.Ask(0x42, Text("f"), at).data.size();

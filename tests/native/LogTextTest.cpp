@@ -80,5 +80,9 @@ TEST(StatusLine, EachStateInItsWords) {
     EXPECT_FALSE(Serving(down));
     EXPECT_EQ(line(down), "Not serving: UDP port 21 is in use by another program; the root does not exist; Accept "
                           "Incoming Requests is off | UDP port 21 (not bound) | read and write | root C:\\fsp\\");
+    ServerStatus hosts{21, 1, "C:\\"};
+    hosts.hostsProblem = "Rule 2 \"10.0.0.0/33 N\": bad mask";
+    hosts.refused = 7;
+    EXPECT_EQ(line(hosts), "Not serving: Rule 2 \"10.0.0.0/33 N\": bad mask | UDP port 21 | read only | 7 refused | root C:\\");
     EXPECT_EQ(line({0, 0, "Z:\\caf\xC3\xA9"}, 82), "Not serving: no port is bound | UDP port 0 (not bound) | read only | root Z:\\caf");
 }
