@@ -51,15 +51,6 @@ static_assert(HandlersFollowPolicy(), "one handler per row of the access table, 
 // line naming a client holds about 210 characters of text.
 constexpr size_t kErrorTextRoom = 160;
 
-// The system's words for an error, without the final full stop and line end.
-void SystemText(unsigned long error, char* out, size_t size) {
-    out[0] = '\0';
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, out,
-                   static_cast<DWORD>(size), nullptr);
-    for (size_t n = std::strlen(out); n && std::strchr("\r\n. ", out[n - 1]); --n) out[n - 1] = '\0';
-    if (!out[0]) std::snprintf(out, size, "error %lu", error);
-}
-
 // The cause of a failed bind in words, and what the operator can do.
 void BindFailure(int port, int code, char* cause, size_t causeSize, const char** remedy) {
     switch (code) {
@@ -83,27 +74,15 @@ void BindFailure(int port, int code, char* cause, size_t causeSize, const char**
     }
 }
 
-// Whether path lies at or below folder (both full paths), as the file
-// system compares names: the long names, without regard to case.
-bool Within(const char* path, const char* folder) {
-    char a[fsp::kMaxPath], b[fsp::kMaxPath];
-    const char* names[2] = {path, folder};
-    char* longNames[2] = {a, b};
-    for (int i = 0; i < 2; ++i) {
-        DWORD n = GetFullPathNameA(names[i], fsp::kMaxPath, longNames[i], nullptr);
-        if (n == 0 || n >= fsp::kMaxPath) return false;
-        char full[fsp::kMaxPath];
-        n = GetLongPathNameA(longNames[i], full, sizeof(full));
-        if (n > 0 && n < sizeof(full)) std::memcpy(longNames[i], full, n + 1);
-        size_t length = std::strlen(longNames[i]);
-        if (length && longNames[i][length - 1] == '\\') longNames[i][length - 1] = '\0';
-    }
-    size_t n = std::strlen(b);
-    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a, int(std::min(n, std::strlen(a))), b, int(n)) ==
-               CSTR_EQUAL &&
-           (a[n] == '\0' || a[n] == '\\');
-}
 } // namespace
+
+int FSPDaemon::SystemText(unsigned long error, char* out, size_t size) {
+    out[0] = '\0';
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, out,
+                   static_cast<DWORD>(size), nullptr);
+    for (size_t n = std::strlen(out); n && std::strchr("\r\n. ", out[n - 1]); --n) out[n - 1] = '\0';
+    return out[0] != '\0';
+}
 
 FSPDaemon::FSPDaemon() {
     acceptRequests = 1;
@@ -182,7 +161,7 @@ int FSPDaemon::BindPort(int newPort, char* why, size_t whySize) {
 
 int FSPDaemon::JudgeRoot(const char* root, char* problem, size_t size) {
     problem[0] = '\0';
-    DWORD attributes = GetFileAttributesA(root);
+    DWORD attributes = fsys::AttributeBits(root);
     DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME) {
         std::snprintf(problem, size, "the root %s does not exist", root);
@@ -191,7 +170,7 @@ int FSPDaemon::JudgeRoot(const char* root, char* problem, size_t size) {
         std::snprintf(problem, size, "the root %s cannot be reached", root);
     } else if (error) {
         char reason[160];
-        SystemText(error, reason, sizeof(reason));
+        if (!SystemText(error, reason, sizeof(reason))) std::snprintf(reason, sizeof(reason), "error %lu", error);
         std::snprintf(problem, size, "the root %s cannot be read (%s)", root, reason);
     } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         std::snprintf(problem, size, "the root %s is a file, not a folder", root);
@@ -236,9 +215,11 @@ bool FSPDaemon::RootInUploadFolder(const char* root) {
     // Judged once per root: the working directory does not change.
     if (std::strcmp(rootJudged, root) != 0) {
         std::snprintf(rootJudged, sizeof(rootJudged), "%s", root);
-        char folder[fsp::kMaxPath];
-        DWORD n = GetFullPathNameA(fsp::kUploadFolder, sizeof(folder), folder, nullptr);
-        rootInUploads = n > 0 && n < sizeof(folder) && Within(root, folder);
+        // As the file system compares names: by their identities.
+        char folder[fsp::kMaxPath], full[fsp::kMaxPath];
+        rootInUploads = fsys::FullPath(fsp::kUploadFolder, folder, sizeof(folder)) &&
+                        fsys::FullPath(root, full, sizeof(full)) &&
+                        fsys::AtOrBelow(fsys::Identity(full), fsys::Identity(folder));
     }
     return rootInUploads;
 }

@@ -289,13 +289,6 @@ bool Information(HANDLE file, BY_HANDLE_FILE_INFORMATION* out) {
     return !Faulted(Call::Attributes) && GetFileInformationByHandle(file, out) != 0;
 }
 
-bool Size(HANDLE file, uint64_t* size) {
-    LARGE_INTEGER n;
-    if (Faulted(Call::Attributes) || !GetFileSizeEx(file, &n)) return false;
-    *size = uint64_t(n.QuadPart);
-    return true;
-}
-
 bool Attributes(const char* path, WIN32_FILE_ATTRIBUTE_DATA* out) {
     std::wstring w;
     if (!Wide(path, &w)) {
@@ -343,7 +336,7 @@ bool MakeDirectory(const char* path) {
            });
 }
 
-bool RemoveDirectory(const char* path) {
+bool RemoveDir(const char* path) {
     std::wstring w;
     return Wide(path, &w) &&
            Retried([&] { return !Faulted(Call::RemoveDir, w.c_str()) && RemoveDirectoryW(w.c_str()) != 0; });

@@ -84,10 +84,6 @@ bool SetEnd(HANDLE file);
 bool SetWriteTime(HANDLE file, const FILETIME& time);
 // The size and attributes of an open file.
 bool Information(HANDLE file, BY_HANDLE_FILE_INFORMATION* out);
-// The size of an open file: no round trip into the system where the
-// handle's descriptor is at hand (Information asks for its name too).
-bool Size(HANDLE file, uint64_t* size);
-
 bool Attributes(const char* path, WIN32_FILE_ATTRIBUTE_DATA* out);
 // INVALID_FILE_ATTRIBUTES when the entry cannot be looked at.
 DWORD AttributeBits(const char* path);
@@ -99,7 +95,7 @@ bool SetAttributes(const char* path, DWORD attributes);
 // last error as it was, so that cleaning up after a failure keeps its cause.
 bool Delete(const char* path);
 bool MakeDirectory(const char* path);
-bool RemoveDirectory(const char* path);
+bool RemoveDir(const char* path);
 // Renames from to to, replacing a file there only when replace, in one
 // step. With POSIX semantics where the file system has them, so that a file
 // open elsewhere is replaced or renamed all the same and its readers read

@@ -120,7 +120,7 @@ int UploadCache::Start(const char* root) {
         char path[fsp::kMaxPath * 4];
         std::snprintf(path, sizeof(path), "%s\\%s", full, fd.name);
         size_t length = std::strlen(fd.name);
-        if (length > suffix && _stricmp(fd.name + length - suffix, VolumeCopy::kRecordSuffix) == 0)
+        if (length > suffix && std::strcmp(fd.name + length - suffix, VolumeCopy::kRecordSuffix) == 0)
             VolumeCopy::RemoveLeftover(path, rootId);
         fsys::SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
         fsys::Delete(path);

@@ -36,7 +36,7 @@ void FSPDaemon::DeleteFileA() {
 }
 
 void FSPDaemon::DeleteDirectory() {
-    ChangeTree(*this, [](const char* p) { return fsys::RemoveDirectory(p); },
+    ChangeTree(*this, [](const char* p) { return fsys::RemoveDir(p); },
                "DEL_DIR:  Error removing directory", "Removed directory %s");
 }
 
