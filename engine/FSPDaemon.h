@@ -90,6 +90,9 @@ public:
     // Tells the operator, in one box, that the settings could not be
     // stored (the registry's error) and hold only for this run.
     void TellUnsaved(long error);
+    // The system's words for an error into out (size bytes), without the
+    // final full stop and line end; 0, out empty, when it has none.
+    static int SystemText(unsigned long error, char* out, size_t size);
 
     // Command handlers, one file each under engine/handlers/.
     void Version();

@@ -72,7 +72,7 @@ OpenFiles::Slot* OpenFiles::FindRun(const unsigned char* client, const std::stri
 }
 
 HANDLE OpenFiles::Download(const unsigned char* client, const char* path, const std::string& identity,
-                           uint32_t position, uint64_t now, bool* broken) {
+                           uint32_t position, uint64_t now, bool* broken, uint64_t* size) {
     *broken = false;
     Slot* run = FindRun(client, identity);
     const bool begin = !run || position == 0 || now - run->lastUsed >= kIdleMs;
@@ -84,6 +84,7 @@ HANDLE OpenFiles::Download(const unsigned char* client, const char* path, const 
     }
     if (!begin && run->file.Ok()) {
         run->lastUsed = now;
+        *size = run->id.Size();
         return run->file.Get();
     }
     if (std::strlen(path) >= size_t(fsp::kMaxLocalPath)) return INVALID_HANDLE_VALUE;
@@ -124,6 +125,7 @@ HANDLE OpenFiles::Download(const unsigned char* client, const char* path, const 
         SetLastError(ERROR_FILE_INVALID);
         return INVALID_HANDLE_VALUE;
     }
+    *size = run->id.Size();
     return run->file.Get();
 }
 

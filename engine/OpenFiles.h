@@ -52,9 +52,10 @@ public:
     // the run's file, the run begun anew when position is 0 or the run is
     // idle. INVALID_HANDLE_VALUE when it cannot be had, with *broken true
     // when a run under way has lost its file (the system's error then is
-    // ERROR_FILE_INVALID) and false when the path cannot be opened.
+    // ERROR_FILE_INVALID) and false when the path cannot be opened. *size
+    // is the size the run's file had when the run began.
     HANDLE Download(const unsigned char* client, const char* path, const std::string& identity,
-                    uint32_t position, uint64_t now, bool* broken);
+                    uint32_t position, uint64_t now, bool* broken, uint64_t* size);
     // Closes the handle of the client's run of identity and keeps the run,
     // which reads on, from the same file, should the client ask again.
     void Rest(const unsigned char* client, const std::string& identity);
@@ -72,6 +73,7 @@ private:
         DWORD volume = 0, indexHigh = 0, indexLow = 0, sizeHigh = 0, sizeLow = 0;
         FILETIME written = {};
         bool operator==(const FileId& o) const;
+        uint64_t Size() const { return (uint64_t(sizeHigh) << 32) | sizeLow; }
     };
     struct Slot {
         bool used = false;

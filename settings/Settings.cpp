@@ -154,10 +154,8 @@ void FSPDaemon::SaveSettings() {
 
 void FSPDaemon::StartLog() {
     if (eventLog.StartLogFile(logPath)) return;
-    char reason[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, eventLog.lastError, 0,
-                   reason, sizeof(reason), nullptr);
-    for (size_t n = std::strlen(reason); n && std::strchr("\r\n. ", reason[n - 1]); --n) reason[n - 1] = '\0';
+    char reason[256];
+    SystemText(eventLog.lastError, reason, sizeof(reason));
     char text[fsp::kMaxPath + 512];
     std::snprintf(text, sizeof(text),
                   "Unable to open log file %s: %s (error %lu).\n\nNothing is logged until it can be opened: mend "
@@ -238,10 +236,8 @@ int FSPDaemon::SaveHosts(const std::vector<std::string>& rules) {
 }
 
 void FSPDaemon::TellUnsaved(long error) {
-    char reason[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   static_cast<DWORD>(error), 0, reason, sizeof(reason), nullptr);
-    for (size_t n = std::strlen(reason); n && std::strchr("\r\n. ", reason[n - 1]); --n) reason[n - 1] = '\0';
+    char reason[256];
+    SystemText(static_cast<unsigned long>(error), reason, sizeof(reason));
     char text[1024];
     std::snprintf(text, sizeof(text),
                   "The settings could not be saved in the registry (error %ld: %s). They hold only "

@@ -22,7 +22,8 @@ void FSPDaemon::GetFile() {
     // posts its completion through the wine server; the seek does not.
     const std::string& identity = IdentityOf(local);
     bool broken = false;
-    HANDLE file = openFiles.Download(ClientKey(), local, identity, position, GetTickCount64(), &broken);
+    uint64_t size = 0;
+    HANDLE file = openFiles.Download(ClientKey(), local, identity, position, GetTickCount64(), &broken, &size);
     if (file == INVALID_HANDLE_VALUE) {
         // A run whose file was deleted or replaced meanwhile: no block of
         // another file may follow what the client has.
@@ -30,9 +31,9 @@ void FSPDaemon::GetFile() {
         return;
     }
     // Positions are 32-bit: of a file of 4 GiB or more a client could
-    // fetch only a part, and would take it for the whole.
-    uint64_t size = 0;
-    if (fsys::Size(file, &size) && size > 0xFFFFFFFFu) {
+    // fetch only a part, and would take it for the whole. The size is the
+    // run's, read when it began: no call a block.
+    if (size > 0xFFFFFFFFu) {
         openFiles.Close(local);
         ErrorMsgf("File too large for FSP (4 GiB or more): %s", shown);
         return;
